@@ -1,0 +1,2 @@
+// Data-path discovery of the directory updater.
+#include "Haupt.h"

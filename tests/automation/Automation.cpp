@@ -1,0 +1,234 @@
+#include "Automation.h"
+#include <stdexcept>
+
+namespace vlmtest {
+namespace {
+
+std::wstring ClassOf(HWND h) {
+    wchar_t name[64]{};
+    ::GetClassNameW(h, name, 64);
+    return name;
+}
+
+std::wstring TextOf(HWND h) {
+    const LRESULT length = ::SendMessageW(h, WM_GETTEXTLENGTH, 0, 0);
+    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    const LRESULT got = ::SendMessageW(h, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(static_cast<size_t>(got));
+    return text;
+}
+
+std::vector<HWND> Children(HWND parent) {
+    std::vector<HWND> result;
+    for (HWND c = ::GetWindow(parent, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) result.push_back(c);
+    return result;
+}
+
+struct TopLevelQuery {
+    DWORD Pid;
+    const wchar_t* ClassName;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchTopLevel(HWND h, LPARAM param) {
+    auto* q = reinterpret_cast<TopLevelQuery*>(param);
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(h, &pid);
+    if (pid == q->Pid && ::IsWindowVisible(h) && ClassOf(h) == q->ClassName) {
+        q->Found = h;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+HWND FindTopLevel(DWORD pid, const wchar_t* className) {
+    TopLevelQuery q{pid, className, nullptr};
+    ::EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&q));
+    return q.Found;
+}
+
+HWND ChildOfClass(HWND parent, const wchar_t* className) {
+    for (HWND c : Children(parent))
+        if (ClassOf(c) == className) return c;
+    return nullptr;
+}
+
+}  // namespace
+
+HWND FindBox(DWORD pid) { return FindTopLevel(pid, L"#32770"); }
+
+BoxSeen ReadBox(HWND box) {
+    BoxSeen seen;
+    seen.Title = TextOf(box);
+    for (HWND c : Children(box)) {
+        const std::wstring cls = ClassOf(c);
+        const LONG style = ::GetWindowLongW(c, GWL_STYLE);
+        if (cls == L"Static" && (style & SS_TYPEMASK) != SS_ICON) {
+            seen.Text = TextOf(c);
+        } else if (cls == L"Button") {
+            seen.Buttons.push_back(TextOf(c));
+            if ((style & BS_TYPEMASK) == BS_DEFPUSHBUTTON) seen.DefaultButton = seen.Buttons.back();
+        }
+    }
+    return seen;
+}
+
+void ClickButton(HWND parent, const std::wstring& caption) {
+    for (HWND c : Children(parent)) {
+        if (ClassOf(c) == L"Button" && TextOf(c) == caption) {
+            ::PostMessageW(c, BM_CLICK, 0, 0);
+            return;
+        }
+    }
+    throw std::runtime_error("no button with that caption");
+}
+
+HWND FindMainWindow(DWORD pid) { return FindTopLevel(pid, L"TFHaupt"); }
+
+std::vector<std::wstring> LogLines(HWND main) {
+    std::vector<std::wstring> lines;
+    HWND log = ChildOfClass(main, L"RICHEDIT50W");
+    if (!log) return lines;
+    const std::wstring text = TextOf(log);
+    if (text.empty()) return lines;
+    std::wstring line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        const wchar_t c = text[i];
+        if (c == L'\r' || c == L'\n') {
+            lines.push_back(line);
+            line.clear();
+            if (c == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+        } else {
+            line += c;
+        }
+    }
+    lines.push_back(line);
+    return lines;
+}
+
+std::wstring StatusText(HWND main) {
+    HWND status = ChildOfClass(main, L"msctls_statusbar32");
+    return status ? TextOf(status) : std::wstring();
+}
+
+bool LogVisible(HWND main) {
+    HWND log = ChildOfClass(main, L"RICHEDIT50W");
+    return log && ::IsWindowVisible(log);
+}
+
+SIZE ClientSize(HWND window) {
+    RECT r;
+    ::GetClientRect(window, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+SIZE OuterSize(HWND window) {
+    RECT r;
+    ::GetWindowRect(window, &r);
+    return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+void PressKey(HWND main, UINT virtualKey) {
+    GUITHREADINFO info{};
+    info.cbSize = sizeof(info);
+    HWND target = main;
+    if (::GetGUIThreadInfo(::GetWindowThreadProcessId(main, nullptr), &info) && info.hwndFocus)
+        target = info.hwndFocus;
+    ::PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
+    ::PostMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
+}
+
+void PressClose(HWND main) { ::PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+Program::Program(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingDir) {
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty()) commandLine += L" " + arguments;
+    STARTUPINFOW si{};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workingDir.empty() ? nullptr : workingDir.c_str(), &si, &pi))
+        throw std::runtime_error("CreateProcessW failed");
+    ::CloseHandle(pi.hThread);
+    process_ = pi.hProcess;
+    pid_ = pi.dwProcessId;
+}
+
+Program::~Program() {
+    if (::WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) {
+        ::TerminateProcess(process_, 99);
+        ::WaitForSingleObject(process_, 5000);
+    }
+    ::CloseHandle(process_);
+}
+
+std::optional<DWORD> Program::WaitExit(int timeoutMs) {
+    if (::WaitForSingleObject(process_, static_cast<DWORD>(timeoutMs)) != WAIT_OBJECT_0) return std::nullopt;
+    DWORD code = 0;
+    ::GetExitCodeProcess(process_, &code);
+    return code;
+}
+
+HWND Program::MainWindow(int timeoutMs) {
+    return WaitFor([&] { return FindMainWindow(pid_); }, timeoutMs);
+}
+
+std::optional<BoxSeen> Program::WaitBox(int timeoutMs) {
+    HWND box = WaitFor(
+        [&]() -> HWND {
+            HWND h = FindBox(pid_);
+            if (h && h != lastBox_) return h;
+            if (::WaitForSingleObject(process_, 0) == WAIT_OBJECT_0) return HWND(1);
+            return nullptr;
+        },
+        timeoutMs);
+    if (!box || box == HWND(1)) return std::nullopt;
+    // Let the box finish laying out its controls.
+    WaitFor([&] { return !ReadBox(box).Buttons.empty(); }, 2000);
+    lastBox_ = box;
+    return ReadBox(box);
+}
+
+void Program::Answer(const std::wstring& caption) {
+    ClickButton(lastBox_, caption);
+    WaitFor([&] { return !::IsWindow(lastBox_) || !::IsWindowVisible(lastBox_); }, 5000);
+}
+
+BoxWatcher::BoxWatcher(std::vector<std::wstring> answers, DWORD pid)
+    : answers_(std::move(answers)), pid_(pid), thread_([this] { Run(); }) {}
+
+BoxWatcher::~BoxWatcher() { Stop(); }
+
+std::vector<BoxSeen> BoxWatcher::Stop() {
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(mutex_);
+    return seen_;
+}
+
+void BoxWatcher::Run() {
+    while (!stop_) {
+        HWND box = FindBox(pid_);
+        if (!box) {
+            ::Sleep(10);
+            continue;
+        }
+        WaitFor([&] { return !ReadBox(box).Buttons.empty(); }, 2000);
+        BoxSeen seen = ReadBox(box);
+        size_t index;
+        {
+            std::lock_guard lock(mutex_);
+            seen_.push_back(seen);
+            index = seen_.size() - 1;
+        }
+        const std::wstring answer = index < answers_.size() ? answers_[index] : L"OK";
+        try {
+            ClickButton(box, answer);
+        } catch (const std::exception&) {
+            ::PostMessageW(box, WM_CLOSE, 0, 0);  // the test expected another box
+        }
+        WaitFor([&] { return !::IsWindow(box) || !::IsWindowVisible(box); }, 5000);
+    }
+}
+
+}  // namespace vlmtest

@@ -1,0 +1,97 @@
+// Drives our programs' windows and boxes the way a person would: find them,
+// read their texts, click their buttons, press keys. Works on windows of another
+// process in the same Wine prefix as well as on those of the test process itself.
+#pragma once
+#include <windows.h>
+#include <atomic>
+#include <chrono>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace vlmtest {
+
+struct BoxSeen {
+    std::wstring Title;
+    std::wstring Text;
+    std::vector<std::wstring> Buttons;  // captions in tab order
+    std::wstring DefaultButton;
+};
+
+// The visible dialog box of the given process, if one is open.
+HWND FindBox(DWORD pid);
+BoxSeen ReadBox(HWND box);
+// Clicks the button with exactly this caption among the window's children.
+void ClickButton(HWND parent, const std::wstring& caption);
+
+// Top-level window of class TFHaupt of the process, if there is one.
+HWND FindMainWindow(DWORD pid);
+std::vector<std::wstring> LogLines(HWND main);
+std::wstring StatusText(HWND main);
+bool LogVisible(HWND main);
+SIZE ClientSize(HWND window);
+SIZE OuterSize(HWND window);
+// Posts the key to the control that has the keyboard focus in the window's thread.
+void PressKey(HWND main, UINT virtualKey);
+// What the close button of the title bar does.
+void PressClose(HWND main);
+
+// Waits until the predicate holds or the time is up; returns the last result.
+template <typename Predicate>
+auto WaitFor(Predicate predicate, int timeoutMs = 10000) -> decltype(predicate()) {
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
+    while (true) {
+        auto value = predicate();
+        if (value || std::chrono::steady_clock::now() >= end) return value;
+        ::Sleep(20);
+    }
+}
+
+// One of our programs started as a child process.
+class Program {
+public:
+    Program(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingDir = L"");
+    Program(const Program&) = delete;
+    Program& operator=(const Program&) = delete;
+    ~Program();  // ends the process if it is still running
+
+    DWORD Pid() const { return pid_; }
+    // Exit code, or nothing when the process still runs after the timeout.
+    std::optional<DWORD> WaitExit(int timeoutMs = 20000);
+    HWND MainWindow(int timeoutMs = 10000);
+    // The next box that opens (waiting up to the timeout); nothing if none opens
+    // or the process ends first.
+    std::optional<BoxSeen> WaitBox(int timeoutMs = 10000);
+    // Clicks a button of the box last returned by WaitBox and waits until it closes.
+    void Answer(const std::wstring& caption);
+
+private:
+    HANDLE process_ = nullptr;
+    DWORD pid_ = 0;
+    HWND lastBox_ = nullptr;
+};
+
+// Answers every box of a process from another thread, recording what it saw:
+// for steps that show modal boxes on the thread that runs them.
+class BoxWatcher {
+public:
+    explicit BoxWatcher(std::vector<std::wstring> answers = {}, DWORD pid = ::GetCurrentProcessId());
+    BoxWatcher(const BoxWatcher&) = delete;
+    BoxWatcher& operator=(const BoxWatcher&) = delete;
+    ~BoxWatcher();
+    // Stops watching and returns every box seen, in order.
+    std::vector<BoxSeen> Stop();
+
+private:
+    void Run();
+    std::vector<std::wstring> answers_;  // per box in order; "OK" when they run out
+    DWORD pid_;
+    std::atomic<bool> stop_{false};
+    std::mutex mutex_;
+    std::vector<BoxSeen> seen_;
+    std::thread thread_;
+};
+
+}  // namespace vlmtest

@@ -1,0 +1,64 @@
+// Real files, folders and registry values for the tests, cleaned up afterwards.
+#pragma once
+#include <windows.h>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vlmtest {
+
+// The folder of the running test program (our build's bin folder).
+std::wstring BinDir();
+// A version fixture built by the project, e.g. Fixture(L"v9_4_0_12").
+std::wstring Fixture(const std::wstring& name);
+
+// A fresh folder below the temporary folder, removed with all its contents.
+class TempDir {
+public:
+    explicit TempDir(const std::wstring& hint = L"vlm");
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    ~TempDir();
+    const std::wstring& Path() const { return path_; }  // no final backslash
+    std::wstring operator/(const std::wstring& relative) const { return path_ + L"\\" + relative; }
+
+private:
+    std::wstring path_;
+};
+
+void MakeDirs(const std::wstring& path);
+void RemoveTree(const std::wstring& path);
+void WriteBytes(const std::wstring& path, const std::string& bytes);
+// An ini file as Velmora writes it: UTF-16 with a byte-order mark, so that any
+// character of a path survives.
+void WriteIni(const std::wstring& path, const std::wstring& content);
+std::optional<std::string> ReadBytes(const std::wstring& path);
+bool Exists(const std::wstring& path);
+std::wstring ReadProfile(const std::wstring& path, const std::wstring& section, const std::wstring& key);
+std::wstring Utf8ToWide(const std::string& text);
+std::string WideToUtf8(const std::wstring& text);
+
+// Sets (or deletes, with nullopt) a registry value and puts the previous state
+// back when it goes. The value's data may be of any type.
+class RegistryValue {
+public:
+    RegistryValue(HKEY root, const std::wstring& key, const std::wstring& name, REGSAM view = 0);
+    RegistryValue(const RegistryValue&) = delete;
+    RegistryValue& operator=(const RegistryValue&) = delete;
+    ~RegistryValue();
+    void SetString(const std::wstring& value, DWORD type = REG_SZ);
+    void SetDword(DWORD value);
+    void Delete();
+
+private:
+    void Write(DWORD type, const void* data, DWORD size);
+    HKEY root_;
+    std::wstring key_, name_;
+    REGSAM view_;
+    bool keyExisted_ = false;
+    bool existed_ = false;
+    DWORD type_ = 0;
+    std::vector<BYTE> data_;
+};
+
+}  // namespace vlmtest
