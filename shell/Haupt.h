@@ -82,6 +82,9 @@ public:
     int SaveVLMInst();
     bool DeleteFiles(const std::wstring& path);
     int SchreibeIni(int result);
+    // The four data backups with their log lines and status texts, as both runs
+    // carry them out; ends the program with exit code 1 at the first failure.
+    void RunBackups();
 
     // UpdateSession: the state of one run. Paths are kept as UTF-16 throughout, so
     // a folder name outside the ANSI code page still names its folder.
