@@ -2,6 +2,7 @@
 // into vlmaltinst.zip in the temporary folder, emptied, and given back its
 // start ini and the archive.
 #include "Archive.h"
+#include <windows.h>
 #include <shellapi.h>
 #include <algorithm>
 #include <exception>
