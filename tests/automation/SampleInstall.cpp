@@ -1,0 +1,86 @@
+#include "SampleInstall.h"
+#include <windows.h>
+#include <algorithm>
+#include <stdexcept>
+#include "TestFiles.h"
+
+namespace vlmtest {
+
+const std::vector<DataFile>& DataFiles() {
+    static const std::vector<DataFile> files = {
+        {L"Formulare.dbf", &SampleInstall::FormsDir},   {L"Formulare.cdx", &SampleInstall::FormsDir},
+        {L"Beiblaetter.dbf", &SampleInstall::FormsDir}, {L"Beiblaetter.cdx", &SampleInstall::FormsDir},
+        {L"Deckblaetter.dbf", &SampleInstall::FormsDir}, {L"Deckblaetter.cdx", &SampleInstall::FormsDir},
+        {L"FAECHERKANON.dbf", &SampleInstall::DataDir}, {L"FaecherKanon.cdx", &SampleInstall::DataDir},
+        {L"NKK_FAECHER.DBF", &SampleInstall::NkkDir},   {L"NKK_Faecher.CDX", &SampleInstall::NkkDir},
+        {L"NKK_NOTEN.DBF", &SampleInstall::NkkDir},     {L"NKK_Noten.CDX", &SampleInstall::NkkDir},
+    };
+    return files;
+}
+
+namespace {
+std::string SomeContent(const std::wstring& name, size_t size) {
+    std::string text = WideToUtf8(name) + "\r\n";
+    std::string bytes;
+    while (bytes.size() < size) bytes += text + std::to_string(bytes.size()) + "\r\n";
+    bytes.resize(size);
+    return bytes;
+}
+}  // namespace
+
+SampleInstall LayOutSample(const std::wstring& root, const std::wstring& programFile, int loggedInUsers) {
+    SampleInstall s;
+    s.Root = root;
+    s.ProgramDir = root + L"\\Programm";
+    s.IniDir = root + L"\\Ini\\";
+    s.BaseDir = root + L"\\Velmora\\";
+    s.DataDir = s.BaseDir + L"Daten\\";
+    s.FormsDir = s.BaseDir + L"Formulare\\";
+    s.NkkDir = s.BaseDir + L"NKK\\";
+    s.AidsDir = s.BaseDir + L"Formulierungen\\";
+    for (const auto& dir : {s.ProgramDir + L"\\Hilfe\\Bilder", s.IniDir, s.DataDir, s.FormsDir, s.NkkDir,
+                            s.AidsDir + L"Archiv"})
+        MakeDirs(dir);
+
+    if (!::CopyFileW(programFile.c_str(), (s.ProgramDir + L"\\Velmora10.EXE").c_str(), FALSE))
+        throw std::runtime_error("cannot copy the program file");
+    WriteIni(s.ProgramDir + L"\\VelmStart.ini", L"[Setup]\r\nIniPfad=" + s.IniDir + L"\r\n");
+    WriteBytes(s.ProgramDir + L"\\Velmora.chm", SomeContent(L"Hilfe", 40000));
+    WriteBytes(s.ProgramDir + L"\\Hilfe\\index.htm", "<html><body>Hilfe</body></html>\r\n");
+    WriteBytes(s.ProgramDir + L"\\Hilfe\\Bilder\\logo.png", std::string("\x89PNG\r\n\x1a\n", 8) + SomeContent(L"logo", 500));
+
+    WriteIni(s.IniDir + L"velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + s.DataDir + L"\r\n");
+    WriteIni(s.DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=" + std::to_wstring(loggedInUsers) + L"\r\n");
+    for (const auto& file : DataFiles())
+        WriteBytes(s.*file.Folder + file.Name, SomeContent(file.Name, 3000));
+    WriteBytes(s.AidsDir + L"Zeugnisbemerkungen.txt", SomeContent(L"Bemerkungen", 2000));
+    WriteBytes(s.AidsDir + L"Arbeitsverhalten.txt", SomeContent(L"Arbeitsverhalten", 1500));
+    WriteBytes(s.AidsDir + L"Archiv\\alt.txt", SomeContent(L"alt", 100));
+    return s;
+}
+
+namespace {
+void Collect(const std::wstring& folder, const std::wstring& prefix, std::vector<std::wstring>& out) {
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            Collect(folder + L"\\" + name, prefix + name + L"\\", out);
+        else
+            out.push_back(prefix + name);
+    } while (::FindNextFileW(find, &fd));
+    ::FindClose(find);
+}
+}  // namespace
+
+std::vector<std::wstring> ListTree(const std::wstring& folder) {
+    std::vector<std::wstring> files;
+    Collect(folder, L"", files);
+    std::sort(files.begin(), files.end());
+    return files;
+}
+
+}  // namespace vlmtest
