@@ -1,5 +1,7 @@
 #!/bin/sh
-# Renders both programs' windows under Xvfb into PNG files in docs/.
+# Renders both programs' windows under Xvfb into PNG files in docs/: the demo
+# run takes a picture of each window at its interesting moments. Wine draws
+# the window frames itself in its virtual desktop.
 set -e
 cd "$(dirname "$0")/.."
 sh scripts/build.sh >/dev/null
@@ -11,8 +13,11 @@ Xvfb :73 -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null' EXIT
 sleep 1
-DISPLAY=:73 VLM_WINEPREFIX="$prefix" ./build/wine-run build/bin/vlm_demo.exe \
-  "Z:$(echo "$PWD/build/shots-sample" | tr / '\\')" --shots "Z:$(echo "$shots" | tr / '\\')" >/dev/null || true
+winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+DISPLAY=:73 VLM_WINEPREFIX="$prefix" ./build/wine-run explorer /desktop=vlm,800x600 \
+  "$(winpath "$PWD/build/bin/vlm_demo.exe")" "$(winpath "$PWD/build/shots-sample")" --shots "$(winpath "$shots")" \
+  >/dev/null 2>&1 || true
+WINEPREFIX="$prefix" wineserver -w
 for f in "$shots"/*.bmp; do
   convert "$f" "docs/$(basename "$f" .bmp).png"
 done

@@ -20,7 +20,7 @@ struct BoxSpec {
 };
 
 constexpr int kMargin = 11, kGap = 10, kButtonHeight = 23, kButtonMinWidth = 75, kButtonSpacing = 6;
-constexpr int kMaxTextWidth = 460;
+constexpr int kMaxTextWidth = 640;
 constexpr int kTextId = 0xFFFF;
 
 // A dialog template without items: the controls are made in WM_INITDIALOG,
@@ -62,6 +62,7 @@ void LayOut(HWND dlg, const BoxSpec& box) {
     ::SendMessageW(icon, STM_SETICON, reinterpret_cast<WPARAM>(::LoadIconW(nullptr, box.Icon)), 0);
     HWND text = Child(dlg, WC_STATICW, box.Text.c_str(), SS_LEFT | SS_NOPREFIX, kTextId);
     SIZE textSize = Measure(dlg, box.Text, DT_WORDBREAK | DT_NOPREFIX | DT_EXPANDTABS, kMaxTextWidth);
+    textSize.cx += 4;  // the static control needs a little more room than DrawText reports
 
     int buttonWidth = kButtonMinWidth;
     for (const auto& b : box.Buttons)
