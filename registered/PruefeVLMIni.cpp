@@ -1,0 +1,114 @@
+// Installation discovery of the registered-installation updater: the installer
+// registration names the installation folder; the start ini there, its
+// VirtualStore copy or the ini-folder default names the ini folder.
+#include <shlobj.h>
+#include <vector>
+#include "DataPaths.h"
+#include "Discovery.h"
+#include "Fehler.h"
+#include "Files.h"
+#include "Haupt.h"
+
+namespace {
+
+constexpr wchar_t kInstallDirUnknown[] =
+    L"Das Installationsverzeichnis von Velmora konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
+constexpr wchar_t kIniDirUnknown[] =
+    L"Das Velmora-Inidateiverzeichnis konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
+constexpr wchar_t kCommonAppDataUnknown[] =
+    L"Der Ordner \"All Users\\Anwendungsdaten\" konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
+
+// A string value of an open key up to its first NUL; empty when the value is
+// missing. A value of another type is not a folder and is not taken as one.
+std::wstring StringValue(HKEY key, const wchar_t* name) {
+    DWORD type = 0, size = 0;
+    if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return {};
+    if (type != REG_SZ && type != REG_EXPAND_SZ)
+        RaiseError(std::wstring(L"Der Registrierungswert \"") + name + L"\" ist kein Text");
+    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
+    DWORD got = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t));
+    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got) != ERROR_SUCCESS)
+        return {};
+    return data.data();
+}
+
+}  // namespace
+
+REGSAM InstallKeyAccess(bool wow64) { return wow64 ? (KEY_READ | KEY_WOW64_64KEY) : KEY_READ; }
+
+std::wstring GetShellFolder(HWND owner, int csidl) {
+    wchar_t buffer[MAX_PATH]{};
+    if (!::SHGetSpecialFolderPathW(owner, buffer, csidl, FALSE)) return {};
+    return buffer;
+}
+
+std::wstring VirtualStoreStartIni(const std::wstring& localAppData, const std::wstring& installDir) {
+    std::wstring path = localAppData;
+    for (wchar_t& c : path)
+        if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    // The folder without its drive letter and colon, and without the final
+    // backslash that "\VelmStart.ini" brings back. A folder given without one
+    // keeps its last character.
+    std::wstring folder = installDir.size() > 2 ? installDir.substr(2) : std::wstring();
+    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    return path + L"VirtualStore" + folder + L"\\VelmStart.ini";
+}
+
+bool TFHaupt::IsWow64() {
+    using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
+    HMODULE kernel = ::GetModuleHandleW(L"kernel32");
+    if (!kernel) return false;
+    FARPROC proc = ::GetProcAddress(kernel, "IsWow64Process");
+    if (!proc) return false;
+    auto isWow64Process = reinterpret_cast<IsWow64ProcessFn>(reinterpret_cast<void*>(proc));
+    BOOL wow64 = FALSE;
+    if (!isWow64Process(::GetCurrentProcess(), &wow64)) RaiseError(L"IsWow64: bad process handle");
+    return wow64 != FALSE;
+}
+
+// The value is used as read: a final backslash stays.
+int TFHaupt::GetCommAppData() {
+    CommonAppDataDir = GetFileFolderPathFromRegistry(L"Common Appdata");
+    if (CommonAppDataDir.empty()) {
+        ErrorBox(kCommonAppDataUnknown);
+        return 1;
+    }
+    return 0;
+}
+
+int TFHaupt::PruefeVLMIni() {
+    const REGSAM access = InstallKeyAccess(IsWow64());
+    {
+        unique_hkey key;
+        if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, 0, access, key.put()) != ERROR_SUCCESS) {
+            ErrorBox(kInstallDirUnknown);
+            return 1;
+        }
+        InstallDir = StringValue(key.get(), L"InstallLocation");
+    }
+    if (InstallDir.empty()) {
+        ErrorBox(kInstallDirUnknown);
+        return 1;
+    }
+
+    // The sources of the ini folder, each only while the previous one has no
+    // start ini: a start ini without IniPfad ends the search.
+    std::wstring startIni = InstallDir + L"\\VelmStart.ini";
+    if (!FileExists(startIni)) startIni = VirtualStoreStartIni(GetShellFolder(Handle, CSIDL_LOCAL_APPDATA), InstallDir);
+    if (FileExists(startIni)) {
+        IniDir = ReadProfileText(startIni, L"Setup", L"IniPfad");
+        if (IniDir.empty()) {
+            ErrorBox(kIniDirUnknown);
+            return 1;
+        }
+    } else {
+        if (GetCommAppData() != 0) return 1;
+        IniDir = CommonAppDataDir + L"\\Brellix\\Velmora\\";
+    }
+
+    HasSubdir001 = DirectoryExists(IniDir + L"001");
+    if (HasSubdir001) IniDir += L"001\\";
+
+    return PruefeHauptIni(1, false) == 0 ? 0 : 1;
+}

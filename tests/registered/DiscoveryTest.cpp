@@ -1,0 +1,299 @@
+// Installation discovery of the registered-installation updater, against the
+// real registry, shell folders and profile files of the test prefix.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include "Automation.h"
+#include "Discovery.h"
+#include "Fehler.h"
+#include "Haupt.h"
+#include "TestFiles.h"
+
+using namespace vlmtest;
+
+namespace {
+
+const std::wstring kInstallDirBox =
+    L"Das Installationsverzeichnis von Velmora konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
+const std::wstring kIniDirBox =
+    L"Das Velmora-Inidateiverzeichnis konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
+const std::wstring kCommonAppDataBox =
+    L"Der Ordner \"All Users\\Anwendungsdaten\" konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
+const std::wstring kMainIniBox =
+    L"Die Ini-Datei \"velmora.ini\" wurde nicht gefunden!\nDas Update wird abgebrochen!";
+
+const wchar_t kShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
+
+std::wstring LocalAppData() {
+    wchar_t path[MAX_PATH]{};
+    ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_LOCAL_APPDATA, FALSE);
+    return path;
+}
+
+// "@" in a case's text stands for the case's own temporary folder.
+std::wstring Expand(const wchar_t* text, const std::wstring& root) {
+    std::wstring result;
+    for (const wchar_t* p = text; *p; ++p) {
+        if (*p == L'@')
+            result += root;
+        else
+            result += *p;
+    }
+    return result;
+}
+
+void WriteMainIni(const std::wstring& folder, const std::wstring& dataDir) {
+    MakeDirs(folder);
+    WriteIni(folder + L"\\velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + dataDir + L"\r\n");
+}
+
+void WriteStartIni(const std::wstring& path, const std::wstring& iniPfad) {
+    MakeDirs(path.substr(0, path.find_last_of(L'\\')));
+    WriteIni(path, L"[Setup]\r\nIniPfad=" + iniPfad + L"\r\n");
+}
+
+enum class Registration { None, WithoutValue, Value };
+
+struct DiscoveryCase {
+    const char* Name;
+    Registration Registered;
+    const wchar_t* InstallLocation;  // of the installer registration
+    const wchar_t* StartIni;         // IniPfad of the start ini in the installation folder; null: none
+    const wchar_t* VirtualStoreIni;  // IniPfad of its VirtualStore copy; null: none
+    const wchar_t* CommonAppData;    // "Common Appdata"; null: the value is missing
+    std::vector<std::pair<const wchar_t*, const wchar_t*>> MainInis;  // further ini folders and their data folders
+    std::vector<const wchar_t*> PlainFiles;
+    // Expected outcome
+    int Result;
+    std::vector<std::wstring> Boxes;
+    const wchar_t* InstallDir;
+    const wchar_t* CommonAppDataDir;
+    const wchar_t* IniDir;
+    bool HasSubdir001;
+    const wchar_t* MainIniPath;
+    const wchar_t* DataDir;
+};
+
+// Every case has the ini folders @\IniA\ (data folder @\DatenA), @\IniB\ (@\DatenB)
+// and the default @\PD\Brellix\Velmora\ (@\DatenC), so that the data folder
+// tells which of them was used.
+const DiscoveryCase kCases[] = {
+    {"not registered: nothing else is looked at", Registration::None, L"", L"@\\IniA\\", L"@\\IniB\\", L"@\\PD",
+     {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
+    {"registered without InstallLocation", Registration::WithoutValue, L"", L"@\\IniA\\", nullptr, L"@\\PD",
+     {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
+    {"empty InstallLocation", Registration::Value, L"", L"@\\IniA\\", nullptr, L"@\\PD",
+     {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
+    {"start ini and VirtualStore copy: the start ini counts", Registration::Value, L"@\\Programm\\", L"@\\IniA\\",
+     L"@\\IniB\\", L"@\\PD", {}, {}, 0, {}, L"@\\Programm\\", L"", L"@\\IniA\\", false, L"@\\IniA\\velmora.ini",
+     L"@\\DatenA"},
+    {"start ini with empty IniPfad: no other source is tried", Registration::Value, L"@\\Programm\\", L"",
+     L"@\\IniB\\", L"@\\PD", {}, {}, 1, {kIniDirBox}, L"@\\Programm\\", L"", L"", false, L"", L""},
+    {"only the VirtualStore copy", Registration::Value, L"@\\Programm\\", nullptr, L"@\\IniB\\", L"@\\PD", {}, {},
+     0, {}, L"@\\Programm\\", L"", L"@\\IniB\\", false, L"@\\IniB\\velmora.ini", L"@\\DatenB"},
+    {"only the VirtualStore copy, its ini folder has 001", Registration::Value, L"@\\Programm\\", nullptr,
+     L"@\\IniB\\", L"@\\PD", {{L"@\\IniB\\001", L"@\\DatenB1"}}, {}, 0, {}, L"@\\Programm\\", L"", L"@\\IniB\\001\\", true,
+     L"@\\IniB\\001\\velmora.ini", L"@\\DatenB1"},
+    {"VirtualStore copy with empty IniPfad", Registration::Value, L"@\\Programm\\", nullptr, L"", L"@\\PD", {},
+     {}, 1, {kIniDirBox}, L"@\\Programm\\", L"", L"", false, L"", L""},
+    // The VirtualStore copy is found although the folder has no final backslash.
+    {"InstallLocation without final backslash, VirtualStore copy", Registration::Value, L"@\\Programm", nullptr,
+     L"@\\IniB\\", L"@\\PD", {}, {}, 0, {}, L"@\\Programm", L"", L"@\\IniB\\", false, L"@\\IniB\\velmora.ini",
+     L"@\\DatenB"},
+    {"InstallLocation without final backslash, start ini", Registration::Value, L"@\\Programm", L"@\\IniA\\",
+     nullptr, L"@\\PD", {}, {}, 0, {}, L"@\\Programm", L"", L"@\\IniA\\", false, L"@\\IniA\\velmora.ini",
+     L"@\\DatenA"},
+    {"neither start ini: the default", Registration::Value, L"@\\Programm\\", nullptr, nullptr, L"@\\PD", {}, {},
+     0, {}, L"@\\Programm\\", L"@\\PD", L"@\\PD\\Brellix\\Velmora\\", false,
+     L"@\\PD\\Brellix\\Velmora\\velmora.ini", L"@\\DatenC"},
+    {"neither start ini: the default with 001", Registration::Value, L"@\\Programm\\", nullptr, nullptr, L"@\\PD",
+     {{L"@\\PD\\Brellix\\Velmora\\001", L"@\\DatenC1"}}, {}, 0, {}, L"@\\Programm\\", L"@\\PD",
+     L"@\\PD\\Brellix\\Velmora\\001\\", true, L"@\\PD\\Brellix\\Velmora\\001\\velmora.ini",
+     L"@\\DatenC1"},
+    {"Common Appdata with a final backslash is used as read", Registration::Value, L"@\\Programm\\", nullptr,
+     nullptr, L"@\\PD\\", {}, {}, 0, {}, L"@\\Programm\\", L"@\\PD\\", L"@\\PD\\\\Brellix\\Velmora\\", false,
+     L"@\\PD\\\\Brellix\\Velmora\\velmora.ini", L"@\\DatenC"},
+    {"neither start ini nor Common Appdata", Registration::Value, L"@\\Programm\\", nullptr, nullptr, nullptr, {},
+     {}, 1, {kCommonAppDataBox}, L"@\\Programm\\", L"", L"", false, L"", L""},
+    {"a file named 001 is no sub-folder", Registration::Value, L"@\\Programm\\", L"@\\IniA\\", nullptr, L"@\\PD",
+     {}, {L"@\\IniA\\001"}, 0, {}, L"@\\Programm\\", L"", L"@\\IniA\\", false, L"@\\IniA\\velmora.ini",
+     L"@\\DatenA"},
+    {"IniPfad without final backslash", Registration::Value, L"@\\Programm\\", L"@\\IniA", nullptr, L"@\\PD", {},
+     {}, 1, {kMainIniBox}, L"@\\Programm\\", L"", L"@\\IniA", false, L"@\\IniAvelmora.ini", L""},
+    {"IniPfad without final backslash, a folder beside it ends in 001", Registration::Value, L"@\\Programm\\",
+     L"@\\IniA", nullptr, L"@\\PD", {{L"@\\IniA001", L"@\\DatenA1"}}, {}, 0, {}, L"@\\Programm\\", L"", L"@\\IniA001\\", true,
+     L"@\\IniA001\\velmora.ini", L"@\\DatenA1"},
+};
+
+// The registration, "Common Appdata" and the VirtualStore copy of one case,
+// all put back when it goes.
+class PrefixState {
+public:
+    PrefixState(const DiscoveryCase& c, const std::wstring& root)
+        : registration_(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation"),
+          commonAppData_(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Appdata") {
+        if (c.Registered == Registration::None) {
+            HKEY key = nullptr;
+            if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+                ::RegCloseKey(key);
+                ADD_FAILURE() << "the test prefix already has an installer registration";
+            }
+        } else {
+            registration_.SetString(Expand(c.InstallLocation, root));
+        }
+        if (c.Registered == Registration::WithoutValue) registration_.Delete();
+        if (c.CommonAppData)
+            commonAppData_.SetString(Expand(c.CommonAppData, root));
+        else
+            commonAppData_.Delete();
+
+        const std::wstring store = LocalAppData() + L"\\VirtualStore";
+        storeExisted_ = Exists(store);
+        // Where file virtualisation keeps the copy of <root>\Programm: the path
+        // without its drive below the VirtualStore folder.
+        virtualFolder_ = store + root.substr(2);
+        if (c.VirtualStoreIni) WriteStartIni(virtualFolder_ + L"\\Programm\\VelmStart.ini", Expand(c.VirtualStoreIni, root));
+    }
+    ~PrefixState() {
+        RemoveTree(virtualFolder_);
+        if (!storeExisted_) RemoveTree(LocalAppData() + L"\\VirtualStore");
+    }
+
+private:
+    RegistryValue registration_;
+    RegistryValue commonAppData_;
+    bool storeExisted_ = false;
+    std::wstring virtualFolder_;
+};
+
+// A fresh main window with empty session fields. Its window goes with it, and the
+// quit message that its destruction posts is taken out of the queue again, so
+// that no later step mistakes it for a closed program.
+struct Form {
+    TFHaupt F{HauptDesign};
+    Form() { F.CreateForm(::GetModuleHandleW(nullptr)); }
+    ~Form() {
+        ::DestroyWindow(F.Handle);
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+        }
+    }
+};
+
+class RegisteredDiscovery : public ::testing::Test {
+protected:
+    Form window_;
+    TFHaupt& form_ = window_.F;
+};
+
+TEST(RegisteredDiscoveryTable, FindsTheIniFolderOrRefuses) {
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(c.Name);
+        TempDir dir(L"disc");
+        const std::wstring root = dir.Path();
+        WriteMainIni(root + L"\\IniA", root + L"\\DatenA");
+        WriteMainIni(root + L"\\IniB", root + L"\\DatenB");
+        WriteMainIni(root + L"\\PD\\Brellix\\Velmora", root + L"\\DatenC");
+        for (const auto& [folder, data] : c.MainInis) WriteMainIni(Expand(folder, root), Expand(data, root));
+        for (const wchar_t* file : c.PlainFiles) WriteBytes(Expand(file, root), "x");
+        MakeDirs(root + L"\\Programm");
+        if (c.StartIni) WriteStartIni(root + L"\\Programm\\VelmStart.ini", Expand(c.StartIni, root));
+        PrefixState state(c, root);
+
+        Form window;
+        TFHaupt& f = window.F;
+        BoxWatcher watcher;
+        const int result = f.PruefeVLMIni();
+        const auto boxes = watcher.Stop();
+
+        EXPECT_EQ(result, c.Result);
+        std::vector<std::wstring> texts;
+        for (const auto& b : boxes) texts.push_back(b.Text);
+        EXPECT_EQ(texts, c.Boxes);
+        EXPECT_EQ(f.InstallDir, Expand(c.InstallDir, root));
+        EXPECT_EQ(f.CommonAppDataDir, Expand(c.CommonAppDataDir, root));
+        EXPECT_EQ(f.IniDir, Expand(c.IniDir, root));
+        EXPECT_EQ(f.HasSubdir001, c.HasSubdir001);
+        EXPECT_EQ(f.MainIniPath, Expand(c.MainIniPath, root));
+        EXPECT_EQ(f.DataDir, Expand(c.DataDir, root));
+        EXPECT_TRUE(LogLines(f.Handle).empty());
+    }
+}
+
+TEST_F(RegisteredDiscovery, AccessMaskFollowsTheWow64Answer) {
+    EXPECT_EQ(InstallKeyAccess(false), REGSAM(0x20019));
+    EXPECT_EQ(InstallKeyAccess(true), REGSAM(0x20119));
+    // The tests run as a 64-bit process: no WOW64, so the plain mask applies.
+    EXPECT_FALSE(form_.IsWow64());
+}
+
+TEST(RegisteredVirtualStorePath, LowerCasesOnlyTheLocalFolder) {
+    struct Case {
+        const wchar_t* Local;
+        const wchar_t* InstallDir;
+        const wchar_t* Expected;
+    };
+    const Case cases[] = {
+        {L"C:\\Users\\Nutzer\\AppData\\Local", L"C:\\Program Files (x86)\\Velmora\\",
+         L"c:\\users\\nutzer\\appdata\\local\\VirtualStore\\Program Files (x86)\\Velmora\\VelmStart.ini"},
+        {L"D:\\Lokal\\", L"C:\\Velmora\\", L"d:\\lokal\\VirtualStore\\Velmora\\VelmStart.ini"},
+        // Without a final backslash the folder name keeps its last letter.
+        {L"D:\\Lokal", L"C:\\Velmora", L"d:\\lokal\\VirtualStore\\Velmora\\VelmStart.ini"},
+        {L"D:\\Lokal", L"C:\\", L"d:\\lokal\\VirtualStore\\VelmStart.ini"},
+        {L"C:\\Users\\\u00c4RGER\\Local", L"C:\\Schule\\\u03a9mega\\",
+         L"c:\\users\\\u00c4rger\\local\\VirtualStore\\Schule\\\u03a9mega\\VelmStart.ini"},
+        {L"", L"C:\\Velmora\\", L"\\VirtualStore\\Velmora\\VelmStart.ini"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.InstallDir);
+        EXPECT_EQ(VirtualStoreStartIni(c.Local, c.InstallDir), c.Expected);
+    }
+}
+
+TEST_F(RegisteredDiscovery, ShellFolderIsNamedOrEmpty) {
+    const std::wstring local = GetShellFolder(form_.Handle, CSIDL_LOCAL_APPDATA);
+    EXPECT_EQ(local, LocalAppData());
+    EXPECT_NE(::GetFileAttributesW(local.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    EXPECT_EQ(GetShellFolder(form_.Handle, 0x7E), L"");
+}
+
+TEST_F(RegisteredDiscovery, InstallLocationOfAnotherTypeReachesTheErrorReport) {
+    RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+    registration.SetDword(1);
+    BoxWatcher watcher;
+    EXPECT_THROW(form_.PruefeVLMIni(), EFehler);
+    EXPECT_TRUE(watcher.Stop().empty());
+    EXPECT_EQ(form_.InstallDir, L"");
+}
+
+TEST_F(RegisteredDiscovery, CheckVLMExeAcceptsOnlyVersion10) {
+    struct Case {
+        const wchar_t* Fixture;  // null: no program file
+        int Result;
+        const wchar_t* Version;
+    };
+    const Case cases[] = {{L"v10_0_0_0", 0, L"10.0.0.0"}, {L"v10_1_0_3", 0, L"10.1.0.3"},
+                          {L"v9_4_0_12", 1, L"9.4.0.12"}, {L"v1_0_0_0", 1, L"1.0.0.0"},
+                          {L"noversion", 1, L"0.0.0.0"},  {nullptr, 1, L"0.0.0.0"}};
+    const std::wstring box =
+        L"F\u00fcr ein Update muss die Version 10 installiert sein!\n"
+        L"Bitte f\u00fchren Sie zuerst ein Update auf diese Version durch!\nDieses Update wird abgebrochen!";
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Fixture ? c.Fixture : L"no program file");
+        TempDir dir(L"exe");
+        if (c.Fixture) {
+            ASSERT_TRUE(::CopyFileW(Fixture(c.Fixture).c_str(), (dir / L"Velmora10.EXE").c_str(), FALSE));
+        }
+        // As the installer registers it: with a final backslash.
+        form_.InstallDir = dir.Path() + L"\\";
+        BoxWatcher watcher;
+        EXPECT_EQ(form_.CheckVLMExe(), c.Result);
+        const auto boxes = watcher.Stop();
+        EXPECT_EQ(form_.InstalledVersion, c.Version);
+        ASSERT_EQ(boxes.size(), c.Result == 0 ? 0u : 1u);
+        if (!boxes.empty()) {
+            EXPECT_EQ(boxes[0].Text, box);
+        }
+    }
+}
+
+}  // namespace
