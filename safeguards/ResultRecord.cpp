@@ -1,0 +1,61 @@
+// The update result record: written once at the end of a successful run, beside
+// Velmora's main ini.
+#include <vector>
+#include "Fehler.h"
+#include "Haupt.h"
+
+namespace {
+
+// The date in the thread locale's short date format, from its own clock reading.
+std::wstring ShortDateNow() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    const LCID locale = ::GetThreadLocale();
+    const int size = ::GetDateFormatW(locale, DATE_SHORTDATE, &now, nullptr, nullptr, 0);
+    std::vector<wchar_t> text(static_cast<size_t>(size > 0 ? size : 1), L'\0');
+    if (size <= 0 || ::GetDateFormatW(locale, DATE_SHORTDATE, &now, nullptr, text.data(), size) <= 0)
+        RaiseError(L"Das Datum kann nicht dargestellt werden");
+    return text.data();
+}
+
+// The time in the thread locale's long time format (no flags), from its own reading.
+std::wstring LongTimeNow() {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    const LCID locale = ::GetThreadLocale();
+    const int size = ::GetTimeFormatW(locale, 0, &now, nullptr, nullptr, 0);
+    std::vector<wchar_t> text(static_cast<size_t>(size > 0 ? size : 1), L'\0');
+    if (size <= 0 || ::GetTimeFormatW(locale, 0, &now, nullptr, text.data(), size) <= 0)
+        RaiseError(L"Die Uhrzeit kann nicht dargestellt werden");
+    return text.data();
+}
+
+// Makes the platform write its cached copy of the record, on every way out.
+class RecordFlush {
+public:
+    explicit RecordFlush(const std::wstring& path) : path_(path) {}
+    RecordFlush(const RecordFlush&) = delete;
+    RecordFlush& operator=(const RecordFlush&) = delete;
+    ~RecordFlush() { ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str()); }
+
+private:
+    const std::wstring& path_;
+};
+
+}  // namespace
+
+int TFHaupt::SchreibeIni(int result) {
+    const std::wstring path = IniDir + Design.RecordName;
+    RecordFlush flush(path);
+
+    // One key per call, so keys written before a failure stay in the file.
+    auto write = [&path](const wchar_t* key, const std::wstring& value) {
+        if (!::WritePrivateProfileStringW(L"Update", key, value.c_str(), path.c_str()))
+            RaiseError(L"In " + path + L" kann nicht geschrieben werden");
+    };
+    write(L"Erfolg", std::to_wstring(result));
+    write(L"Datum", ShortDateNow());
+    write(L"Uhrzeit", LongTimeNow());
+    write(L"Vorversion", InstalledVersion);
+    return 0;
+}
