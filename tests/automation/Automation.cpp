@@ -48,8 +48,8 @@ HWND FindTopLevel(DWORD pid, const wchar_t* className) {
 }
 
 HWND ChildOfClass(HWND parent, const wchar_t* className) {
-    for (HWND c : Children(parent))
-        if (ClassOf(c) == className) return c;
+    for (HWND c : Children(parent))  // class names compare without regard to case
+        if (::lstrcmpiW(ClassOf(c).c_str(), className) == 0) return c;
     return nullptr;
 }
 
