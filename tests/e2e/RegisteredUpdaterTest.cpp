@@ -1,0 +1,261 @@
+// The registered-installation updater end to end: a Velmora installation
+// registered with the installer in the test prefix, the real program driven as a
+// person would.
+#include <gtest/gtest.h>
+#include "Automation.h"
+#include "TestFiles.h"
+
+using namespace vlmtest;
+
+namespace {
+
+const wchar_t kInstallProperties[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
+    L"7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties";
+
+const std::vector<std::wstring> kCompleteLog = {
+    L"Velmora-Datenpfad - OK",
+    L"Velmora-Version - OK",
+    L"Benutzeranzahl - OK",
+    L"Sicherung der Formularkataloge ...",
+    L"Sicherung Formularkataloge - OK",
+    L"Sicherung der Formulierungshilfen wird erstellt ...",
+    L"Sicherung Formulierungshilfen - OK",
+    L"Sicherung des F\u00e4cherkanons wird erstellt ...",
+    L"Sicherung F\u00e4cherkanon - OK",
+    L"Sicherung der NKK-Dateien wird erstellt ...",
+    L"Sicherung NKK-Dateien - OK",
+};
+
+// The twelve data files, relative to the base folder.
+const wchar_t* const kDataFiles[] = {
+    L"Formulare\\Formulare.dbf",    L"Formulare\\Formulare.cdx",    L"Formulare\\Beiblaetter.dbf",
+    L"Formulare\\Beiblaetter.cdx",  L"Formulare\\Deckblaetter.dbf", L"Formulare\\Deckblaetter.cdx",
+    L"Daten\\FAECHERKANON.dbf",     L"Daten\\FaecherKanon.cdx",     L"NKK\\NKK_FAECHER.DBF",
+    L"NKK\\NKK_Faecher.CDX",        L"NKK\\NKK_NOTEN.DBF",          L"NKK\\NKK_Noten.CDX",
+};
+
+// A Velmora installation as the installer leaves it: program folder with the
+// start ini, ini folder with the main ini, data below the base folder; registered
+// for all users while the object lives.
+struct RegisteredInstall {
+    TempDir Root{L"reg"};
+    std::wstring ProgramDir = Root / L"Programm\\";
+    std::wstring IniDir = Root / L"Ini\\";
+    std::wstring BaseDir = Root / L"Velmora\\";
+    std::wstring DataDir = BaseDir + L"Daten\\";
+    RegistryValue Registration{HKEY_LOCAL_MACHINE, kInstallProperties, L"InstallLocation"};
+
+    RegisteredInstall(const std::wstring& programFixture, bool subdir001 = false, int users = 0,
+                      bool registered = true) {
+        MakeDirs(ProgramDir);
+        EXPECT_TRUE(::CopyFileW(Fixture(programFixture).c_str(), (ProgramDir + L"Velmora10.EXE").c_str(), FALSE));
+        WriteIni(ProgramDir + L"VelmStart.ini", L"[Setup]\r\nIniPfad=" + IniDir + L"\r\n");
+        if (subdir001) {
+            MakeDirs(IniDir + L"001");
+            WriteIni(IniDir + L"001\\velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + DataDir + L"\r\n");
+        } else {
+            MakeDirs(IniDir);
+            WriteIni(IniDir + L"velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + DataDir + L"\r\n");
+        }
+        for (const wchar_t* folder : {L"Daten", L"Formulare", L"NKK", L"Formulierungen"}) MakeDirs(BaseDir + folder);
+        for (const wchar_t* file : kDataFiles) WriteBytes(BaseDir + file, WideToUtf8(file));
+        WriteBytes(BaseDir + L"Formulierungen\\Zeugnis.txt", "gut");
+        WriteBytes(BaseDir + L"Formulierungen\\Bemerkung.txt", "sehr gut");
+        WriteIni(DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=" + std::to_wstring(users) + L"\r\n");
+        if (registered) Registration.SetString(ProgramDir);
+    }
+};
+
+std::wstring Updater() { return BinDir() + L"\\VLMUpdater11.exe"; }
+
+// Window classes are named without regard to case; Wine reports the log's class
+// as "RichEdit50W".
+HWND ChildOfClass(HWND parent, const wchar_t* className) {
+    for (HWND c = ::GetWindow(parent, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
+        wchar_t name[64]{};
+        ::GetClassNameW(c, name, 64);
+        if (::lstrcmpiW(name, className) == 0) return c;
+    }
+    return nullptr;
+}
+
+HWND LogControl(HWND main) { return ChildOfClass(main, L"RICHEDIT50W"); }
+
+std::vector<std::wstring> Log(HWND main) {
+    std::vector<std::wstring> lines;
+    HWND log = LogControl(main);
+    if (!log) return lines;
+    // One message only: during a run the program answers it only where it lets
+    // messages through, so every further message would leave the reading behind.
+    std::wstring text(8192, L'\0');
+    text.resize(static_cast<size_t>(::SendMessageW(log, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
+    if (text.empty()) return lines;
+    std::wstring line;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == L'\r' || text[i] == L'\n') {
+            lines.push_back(line);
+            line.clear();
+            if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
+        } else {
+            line += text[i];
+        }
+    }
+    lines.push_back(line);
+    return lines;
+}
+
+bool LogShown(HWND main) {
+    HWND log = LogControl(main);
+    return log && ::IsWindowVisible(log);
+}
+
+struct RunSeen {
+    std::vector<std::wstring> Log;  // as last seen before the program ended
+    bool BoxShown = false;
+    std::optional<DWORD> Exit;
+};
+
+// Follows a run that needs no answer until the program ends.
+RunSeen FollowRun(Program& p, HWND main) {
+    RunSeen seen;
+    const DWORD end = ::GetTickCount() + 30000;
+    while (!(seen.Exit = p.WaitExit(0)) && ::GetTickCount() < end) {
+        auto lines = Log(main);
+        if (lines.size() >= seen.Log.size() && !lines.empty()) seen.Log = lines;
+        if (FindBox(p.Pid())) seen.BoxShown = true;
+        ::Sleep(10);
+    }
+    return seen;
+}
+
+RECT ClientRectOf(HWND parent, HWND child) {
+    RECT r;
+    ::GetWindowRect(child, &r);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+TEST(RegisteredUpdater, StartsCompactAndReadsNothing) {
+    // Nothing is registered: reading anything at start would show a box.
+    Program p(Updater(), L"");
+    HWND main = p.MainWindow();
+    ASSERT_TRUE(main);
+    EXPECT_EQ(WaitFor([&] { return OuterSize(main).cy == 170; }), true);
+    EXPECT_FALSE(LogShown(main));
+    EXPECT_TRUE(Log(main).empty());
+    EXPECT_EQ(StatusText(main), L"");
+    EXPECT_FALSE(p.WaitBox(1000));
+    const LONG style = ::GetWindowLongW(main, GWL_STYLE);
+    EXPECT_FALSE(style & (WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX));
+    EXPECT_TRUE(::GetWindowLongW(main, GWL_EXSTYLE) & WS_EX_DLGMODALFRAME);
+    PressKey(main, VK_ESCAPE);
+    EXPECT_EQ(p.WaitExit(), 1u);
+}
+
+TEST(RegisteredUpdater, CompleteRunWritesItsRecordAndEndsWithZero) {
+    struct Case {
+        const char* Name;
+        bool Subdir001;
+        int Users;  // the user check is skipped when the ini folder has 001
+    };
+    const Case cases[] = {{"ini folder", false, 0}, {"001 sub-folder", true, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        RegisteredInstall install(L"v10_0_0_0", c.Subdir001, c.Users);
+        Program p(Updater(), L"");
+        HWND main = p.MainWindow();
+        ASSERT_TRUE(main);
+        ClickButton(main, L"Weiter");
+        // A second click reaches the run at its first message handling and must
+        // not start the sequence again inside it.
+        ClickButton(main, L"Weiter");
+        const RunSeen seen = FollowRun(p, main);
+        EXPECT_EQ(seen.Exit, 0u);
+        EXPECT_EQ(seen.Log, kCompleteLog);
+        EXPECT_FALSE(seen.BoxShown);
+
+        const std::wstring recordDir = c.Subdir001 ? install.IniDir + L"001\\" : install.IniDir;
+        EXPECT_EQ(ReadProfile(recordDir + L"VLM_10_Update.ini", L"Update", L"Erfolg"), L"0");
+        EXPECT_EQ(ReadProfile(recordDir + L"VLM_10_Update.ini", L"Update", L"Vorversion"), L"10.0.0.0");
+        if (c.Subdir001) {
+            EXPECT_FALSE(Exists(install.IniDir + L"VLM_10_Update.ini"));
+        }
+        for (const wchar_t* file : kDataFiles) {
+            std::wstring backup = install.BaseDir + file;
+            backup.insert(backup.find_last_of(L'\\') + 1, L"VLM_Bkp_");
+            EXPECT_EQ(ReadBytes(backup), WideToUtf8(file)) << WideToUtf8(backup);
+        }
+        EXPECT_EQ(ReadBytes(install.BaseDir + L"VLM_Bkp_Formulierungen\\Bemerkung.txt"), "sehr gut");
+    }
+}
+
+TEST(RegisteredUpdater, RefusalsShowTheirBoxAndEndWithOne) {
+    struct Case {
+        const char* Name;
+        const wchar_t* Fixture;
+        int Users;
+        bool Registered;
+        std::wstring Box;
+        std::vector<std::wstring> Log;
+    };
+    const Case cases[] = {
+        {"not registered", L"v10_0_0_0", 0, false,
+         L"Das Installationsverzeichnis von Velmora konnte nicht ermittelt werden!\nDas Update wird abgebrochen!",
+         {}},
+        {"version 9", L"v9_4_0_12", 0, true,
+         L"F\u00fcr ein Update muss die Version 10 installiert sein!\n"
+         L"Bitte f\u00fchren Sie zuerst ein Update auf diese Version durch!\nDieses Update wird abgebrochen!",
+         {L"Velmora-Datenpfad - OK"}},
+        {"a user logged in", L"v10_0_0_0", 1, true,
+         L"Es sind noch Anwender in Velmora angemeldet!\nDas Update wird abgebrochen!",
+         {L"Velmora-Datenpfad - OK", L"Velmora-Version - OK"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        RegisteredInstall install(c.Fixture, false, c.Users, c.Registered);
+        Program p(Updater(), L"");
+        HWND main = p.MainWindow();
+        ASSERT_TRUE(main);
+        ClickButton(main, L"Weiter");
+        auto box = p.WaitBox();
+        ASSERT_TRUE(box);
+        EXPECT_EQ(box->Title, L"Fehler");
+        EXPECT_EQ(box->Text, c.Box);
+        EXPECT_EQ(Log(main), c.Log);
+        EXPECT_EQ(StatusText(main), L"");
+        // The expanded window: the log above the status bar, the status bar lowest.
+        EXPECT_EQ(OuterSize(main).cy, 340);
+        EXPECT_TRUE(LogShown(main));
+        const RECT log = ClientRectOf(main, LogControl(main));
+        const RECT status = ClientRectOf(main, ChildOfClass(main, L"msctls_statusbar32"));
+        EXPECT_EQ(log.bottom - log.top, 180);
+        EXPECT_EQ(log.bottom, status.top);
+        EXPECT_EQ(status.bottom, ClientSize(main).cy);
+        p.Answer(L"OK");
+        EXPECT_EQ(p.WaitExit(), 1u);
+        EXPECT_FALSE(Exists(install.IniDir + L"VLM_10_Update.ini"));
+    }
+}
+
+TEST(RegisteredUpdater, MissingNkkFileEndsAfterItsAnnouncement) {
+    RegisteredInstall install(L"v10_0_0_0");
+    ASSERT_TRUE(::DeleteFileW((install.BaseDir + L"NKK\\NKK_Noten.CDX").c_str()));
+    Program p(Updater(), L"");
+    HWND main = p.MainWindow();
+    ASSERT_TRUE(main);
+    ClickButton(main, L"Weiter");
+    const RunSeen seen = FollowRun(p, main);
+    EXPECT_EQ(seen.Exit, 1u);
+    EXPECT_FALSE(seen.BoxShown);
+    // The announcement of the NKK backup is the last line, but the program ends
+    // before it handles another message, so from outside the log is last seen
+    // with the subject canon done.
+    EXPECT_EQ(seen.Log, std::vector<std::wstring>(kCompleteLog.begin(), kCompleteLog.begin() + 9));
+    EXPECT_TRUE(Exists(install.DataDir + L"VLM_Bkp_FaecherKanon.cdx"));
+    // The NKK files before the missing one were copied, the run stopped there.
+    EXPECT_TRUE(Exists(install.BaseDir + L"NKK\\VLM_Bkp_NKK_NOTEN.DBF"));
+    EXPECT_FALSE(Exists(install.IniDir + L"VLM_10_Update.ini"));
+}
+
+}  // namespace
