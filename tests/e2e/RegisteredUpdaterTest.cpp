@@ -82,12 +82,13 @@ HWND ChildOfClass(HWND parent, const wchar_t* className) {
 
 HWND LogControl(HWND main) { return ChildOfClass(main, L"RICHEDIT50W"); }
 
+// The log lines as one message reads them: during a run the program answers a
+// message only where it lets messages through, so a reading that takes several
+// messages falls behind the run.
 std::vector<std::wstring> Log(HWND main) {
     std::vector<std::wstring> lines;
     HWND log = LogControl(main);
     if (!log) return lines;
-    // One message only: during a run the program answers it only where it lets
-    // messages through, so every further message would leave the reading behind.
     std::wstring text(8192, L'\0');
     text.resize(static_cast<size_t>(::SendMessageW(log, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
     if (text.empty()) return lines;
@@ -103,11 +104,6 @@ std::vector<std::wstring> Log(HWND main) {
     }
     lines.push_back(line);
     return lines;
-}
-
-bool LogShown(HWND main) {
-    HWND log = LogControl(main);
-    return log && ::IsWindowVisible(log);
 }
 
 struct RunSeen {
@@ -142,8 +138,8 @@ TEST(RegisteredUpdater, StartsCompactAndReadsNothing) {
     HWND main = p.MainWindow();
     ASSERT_TRUE(main);
     EXPECT_EQ(WaitFor([&] { return OuterSize(main).cy == 170; }), true);
-    EXPECT_FALSE(LogShown(main));
-    EXPECT_TRUE(Log(main).empty());
+    EXPECT_FALSE(LogVisible(main));
+    EXPECT_TRUE(LogLines(main).empty());
     EXPECT_EQ(StatusText(main), L"");
     EXPECT_FALSE(p.WaitBox(1000));
     const LONG style = ::GetWindowLongW(main, GWL_STYLE);
@@ -222,11 +218,11 @@ TEST(RegisteredUpdater, RefusalsShowTheirBoxAndEndWithOne) {
         ASSERT_TRUE(box);
         EXPECT_EQ(box->Title, L"Fehler");
         EXPECT_EQ(box->Text, c.Box);
-        EXPECT_EQ(Log(main), c.Log);
+        EXPECT_EQ(LogLines(main), c.Log);
         EXPECT_EQ(StatusText(main), L"");
         // The expanded window: the log above the status bar, the status bar lowest.
         EXPECT_EQ(OuterSize(main).cy, 340);
-        EXPECT_TRUE(LogShown(main));
+        EXPECT_TRUE(LogVisible(main));
         const RECT log = ClientRectOf(main, LogControl(main));
         const RECT status = ClientRectOf(main, ChildOfClass(main, L"msctls_statusbar32"));
         EXPECT_EQ(log.bottom - log.top, 180);
