@@ -19,7 +19,7 @@ constexpr wchar_t kCommonAppDataUnknown[] =
     L"Der Ordner \"All Users\\Anwendungsdaten\" konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
 
 // A string value of an open key up to its first NUL; empty when the value is
-// missing. A value of another type is not a folder and is not taken as one.
+// missing. A value of another type names no folder and raises an error.
 std::wstring StringValue(HKEY key, const wchar_t* name) {
     DWORD type = 0, size = 0;
     if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return {};
