@@ -40,6 +40,15 @@ void AttachImages(HWND button, HIMAGELIST images) {
 
 }  // namespace
 
+// The window no longer reaches this object once it is gone; destroying it then
+// ends no message loop.
+TFHaupt::~TFHaupt() {
+    if (Handle && ::IsWindow(Handle)) {
+        ::SetWindowLongPtrW(Handle, GWLP_USERDATA, 0);
+        ::DestroyWindow(Handle);
+    }
+}
+
 void TFHaupt::CreateForm(HINSTANCE instance) {
     INITCOMMONCONTROLSEX icc{};
     icc.dwSize = sizeof(icc);

@@ -35,6 +35,7 @@ public:
     static constexpr int StatusPanelWidth = 380;
 
     explicit TFHaupt(const FormDesign& design) : Design(design) {}
+    ~TFHaupt();
     TFHaupt(const TFHaupt&) = delete;
     TFHaupt& operator=(const TFHaupt&) = delete;
 
@@ -56,6 +57,9 @@ public:
     void SetStatus(const std::wstring& text);
     void ProcessMessages();
     [[noreturn]] void EndWith(int exitCode);
+    // Lets an in-process test see where a run ends: when set, EndWith calls it
+    // (it must not return) instead of ending the process.
+    static inline void (*EndHook)(int exitCode) = nullptr;
     void ErrorBox(const std::wstring& text);
     bool ConfirmBox(const std::wstring& text);
     void ShowDefaultErrorReport(const std::wstring& message);

@@ -33,7 +33,10 @@ void TFHaupt::ProcessMessages() {
     }
 }
 
-void TFHaupt::EndWith(int exitCode) { ::ExitProcess(static_cast<UINT>(exitCode)); }
+void TFHaupt::EndWith(int exitCode) {
+    if (EndHook) EndHook(exitCode);
+    ::ExitProcess(static_cast<UINT>(exitCode));
+}
 
 int RunProgram(HINSTANCE instance) {
     static TFHaupt FHaupt(HauptDesign);

@@ -10,11 +10,12 @@ std::wstring ClassOf(HWND h) {
     return name;
 }
 
+// One WM_GETTEXT with room to spare: a program that is busy answers a query only
+// at its next message handling, when the text may have grown since a length query.
 std::wstring TextOf(HWND h) {
-    const LRESULT length = ::SendMessageW(h, WM_GETTEXTLENGTH, 0, 0);
-    std::wstring text(static_cast<size_t>(length) + 1, L'\0');
+    std::wstring text(1 << 16, L'\0');
     const LRESULT got = ::SendMessageW(h, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()));
-    text.resize(static_cast<size_t>(got));
+    text.resize(static_cast<size_t>(got > 0 ? got : 0));
     return text;
 }
 

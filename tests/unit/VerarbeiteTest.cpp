@@ -1,0 +1,97 @@
+// The directory updater's start-up and run inside the test process, so that the
+// log can be read where the run ends.
+#include <gtest/gtest.h>
+#include <functional>
+#include "Automation.h"
+#include "InProcessRun.h"
+#include "SampleInstall.h"
+#include "TestFiles.h"
+
+using namespace vlmtest;
+
+namespace {
+
+const std::vector<std::wstring> kCompleteLog = {
+    L"Benutzeranzahl - OK",
+    L"Die vorherige Velmora Installation wird gesichert ...",
+    L"Velmora Sicherung - OK",
+    L"Sicherung der Formularkataloge ...",
+    L"Sicherung Formularkataloge - OK",
+    L"Sicherung der Formulierungshilfen wird erstellt ...",
+    L"Sicherung Formulierungshilfen - OK",
+    L"Sicherung des F\u00e4cherkanons wird erstellt ...",
+    L"Sicherung F\u00e4cherkanon - OK",
+    L"Sicherung der NKK-Dateien wird erstellt ...",
+    L"Sicherung NKK-Dateien - OK",
+};
+const std::wstring kAbort = L"\nDas Update wird abgebrochen!";
+
+std::vector<std::wstring> Prefix(size_t n) { return {kCompleteLog.begin(), kCompleteLog.begin() + n}; }
+
+void RemoveDataFile(const SampleInstall& s, const std::wstring& name) {
+    for (const auto& f : DataFiles())
+        if (name == f.Name) ::DeleteFileW((s.*f.Folder + f.Name).c_str());
+}
+
+TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
+    struct Case {
+        const char* Name;
+        std::function<void(const SampleInstall&)> Prepare;
+        int Exit;
+        std::vector<std::wstring> Boxes;  // texts, after the confirmation
+        std::vector<std::wstring> Log;
+        std::wstring Status;
+    };
+    const std::wstring nkkStatus = L"Sicherung der NKK-Dateien wird erstellt ...";
+    const Case cases[] = {
+        {"complete", [](const SampleInstall&) {}, 0, {}, kCompleteLog, nkkStatus},
+        {"empty IniPfad",
+         [](const SampleInstall& s) { WriteIni(s.ProgramDir + L"\\VelmStart.ini", L"[Setup]\r\nIniPfad=\r\n"); }, 1,
+         {L"Das Velmora-Inidateiverzeichnis konnte nicht ermittelt werden!" + kAbort},
+         {L"Velmora-Inidateiverzeichnis - Fehler"}, L""},
+        {"no main ini", [](const SampleInstall& s) { ::DeleteFileW((s.IniDir + L"velmora.ini").c_str()); }, 1,
+         {L"Die Ini-Datei \"velmora.ini\" wurde nicht gefunden!" + kAbort}, {L"velmora.ini nicht gefunden - Fehler"},
+         L""},
+        {"no Datenverzeichnis",
+         [](const SampleInstall& s) { WriteIni(s.IniDir + L"velmora.ini", L"[Setup]\r\nDatenverzeichnis=\r\n"); }, 1,
+         {L"Das Velmora - Datenverzeichnis konnte nicht ermittelt werden!" + kAbort},
+         {L"Velmora-Datenverzeichnis - Fehler"}, L""},
+        {"user logged in",
+         [](const SampleInstall& s) { WriteIni(s.DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=1\r\n"); }, 1,
+         {L"Es sind noch Anwender in Velmora angemeldet!" + kAbort}, {}, L""},
+        {"form catalogue missing", [](const SampleInstall& s) { RemoveDataFile(s, L"Deckblaetter.dbf"); }, 1, {},
+         Prefix(4), L"Sicherung der Formularkataloge wird erstellt ..."},
+        {"formulation aids missing", [](const SampleInstall& s) { RemoveTree(s.AidsDir); }, 1, {}, Prefix(6),
+         L"Sicherung der Formulierungshilfen wird erstellt ..."},
+        {"subject canon missing", [](const SampleInstall& s) { RemoveDataFile(s, L"FaecherKanon.cdx"); }, 1, {},
+         Prefix(8), L"Sicherung des F\u00e4cherkanons wird erstellt ..."},
+        {"NKK file missing", [](const SampleInstall& s) { RemoveDataFile(s, L"NKK_Faecher.CDX"); }, 1, {}, Prefix(10),
+         nkkStatus},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"verarb");
+        const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+        c.Prepare(s);
+        TFHaupt f(HauptDesign);
+        f.CreateForm(::GetModuleHandleW(nullptr));
+        f.TargetDir = s.ProgramDir;
+        EndCatcher ending;
+        BoxWatcher watcher({L"&Ja"});
+        EXPECT_EQ(ending.Call([&] { f.FormShow(); }), -1);
+        EXPECT_EQ(f.CompactClientHeight, 134);
+        EXPECT_EQ(ending.Call([&] { f.Verarbeite(); }), c.Exit);
+        auto boxes = watcher.Stop();
+        ASSERT_FALSE(boxes.empty());
+        boxes.erase(boxes.begin());  // the confirmation
+        std::vector<std::wstring> texts;
+        for (const auto& box : boxes) texts.push_back(box.Text);
+        EXPECT_EQ(texts, c.Boxes);
+        EXPECT_EQ(LogLines(f.Handle), c.Log);
+        EXPECT_EQ(StatusText(f.Handle), c.Status);
+        EXPECT_EQ(ClientSize(f.Handle).cy, 134 + 180);
+        EXPECT_EQ(Exists(s.IniDir + L"VLM_9_Update.ini"), c.Exit == 0);
+    }
+}
+
+}  // namespace
