@@ -66,8 +66,11 @@ std::uint32_t ZipWriter::DosDateTime(const FILETIME& utc) {
     return date << 16 | time;
 }
 
-ZipWriter::ZipWriter(const std::wstring& path)
-    : path_(path), in_(new unsigned char[ReadChunk]), out_(new unsigned char[WriteBuffer]) {
+ZipWriter::ZipWriter(const std::wstring& path, std::size_t bufferSize)
+    : path_(path),
+      bufferSize_(std::clamp<std::size_t>(bufferSize, 16, std::size_t{1} << 30)),
+      in_(new unsigned char[bufferSize_]),
+      out_(new unsigned char[bufferSize_]) {
     file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) RaiseError(LastErrorText(L"Das Archiv kann nicht angelegt werden:", path));
@@ -102,8 +105,8 @@ void ZipWriter::FlushBuffer() {
 void ZipWriter::Put(const void* data, std::size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        if (used_ == WriteBuffer) FlushBuffer();
-        const std::size_t n = std::min(size, WriteBuffer - used_);
+        if (used_ == bufferSize_) FlushBuffer();
+        const std::size_t n = std::min(size, bufferSize_ - used_);
         std::memcpy(out_.get() + used_, p, n);
         used_ += n;
         p += n;
@@ -201,7 +204,7 @@ void ZipWriter::DeflateFrom(HANDLE source, const std::wstring& sourcePath, std::
     for (;;) {
         // The share mode keeps writers out, so the size taken at open time holds
         // and the last chunk is known without a read that returns nothing.
-        const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(ReadChunk, size - total));
+        const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(bufferSize_, size - total));
         DWORD got = 0;
         if (want > 0 && !::ReadFile(source, in_.get(), want, &got, nullptr))
             RaiseError(LastErrorText(L"Die Datei kann nicht gelesen werden:", sourcePath));
@@ -212,8 +215,8 @@ void ZipWriter::DeflateFrom(HANDLE source, const std::wstring& sourcePath, std::
         zs_.next_in = in_.get();
         zs_.avail_in = got;
         for (;;) {
-            if (used_ == WriteBuffer) FlushBuffer();
-            const std::size_t room = WriteBuffer - used_;
+            if (used_ == bufferSize_) FlushBuffer();
+            const std::size_t room = bufferSize_ - used_;
             zs_.next_out = out_.get() + used_;
             zs_.avail_out = static_cast<uInt>(room);
             const int rc = deflate(&zs_, flush);

@@ -16,12 +16,12 @@ class ZipWriter {
 public:
     // Large chunks keep the number of ReadFile/WriteFile calls (each a trip
     // through the platform's file layer) small against the work of deflate.
-    static constexpr std::size_t ReadChunk = std::size_t{1} << 20;
-    static constexpr std::size_t WriteBuffer = std::size_t{1} << 20;
+    static constexpr std::size_t DefaultBufferSize = std::size_t{1} << 20;
 
     // Creates the archive, replacing a file of that name. Raises EFehler when the
     // file cannot be created (for example, another program holds it open).
-    explicit ZipWriter(const std::wstring& path);
+    // bufferSize is the size of both the read chunk and the write buffer.
+    explicit ZipWriter(const std::wstring& path, std::size_t bufferSize = DefaultBufferSize);
     // An archive that was never closed is left behind incomplete.
     ~ZipWriter();
     ZipWriter(const ZipWriter&) = delete;
@@ -70,6 +70,7 @@ private:
     unique_hfile file_;
     z_stream zs_{};
     bool zsReady_ = false;
+    std::size_t bufferSize_;
     std::unique_ptr<unsigned char[]> in_;
     std::unique_ptr<unsigned char[]> out_;
     std::size_t used_ = 0;        // bytes in out_ not yet written

@@ -1,0 +1,188 @@
+// Runs the archive step and the archive walk on real folders for the reader
+// checks (check_archives.py) and the benchmark (bench_archive.sh).
+//
+//   archive_probe <commands.txt> <results.jsonl>
+//
+// Each line of the UTF-8 command file is one command, its fields separated by
+// tabs; each command appends one JSON object to the result file:
+//   temp <dir>                 TMP and TEMP of this process (what TempPath reports)
+//   attrib <hex bits> <path>   adds attribute bits to a file or folder
+//   list <dir>                 the raw listing of dir and every folder below it,
+//                              in the order the file system enumerates them
+//   save <TargetDir>           TFHaupt::SaveVLMInst on that folder
+//   zip <dir> <archive> [buffer bytes]
+//                              DoZip into a new archive: entries, seconds, memory
+//   memory                     the process's peak working set so far
+#include <windows.h>
+#include <psapi.h>
+#include <cstdio>
+#include <string>
+#include <vector>
+#include "Archive.h"
+#include "Fehler.h"
+#include "Haupt.h"
+#include "ZipWriter.h"
+
+namespace {
+
+std::wstring Wide(const std::string& s) {
+    if (s.empty()) return {};
+    const int n = ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), nullptr, 0);
+    std::wstring w(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_UTF8, 0, s.data(), static_cast<int>(s.size()), w.data(), n);
+    return w;
+}
+
+std::string Utf8(const std::wstring& w) {
+    if (w.empty()) return {};
+    const int n = ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), nullptr, 0, nullptr, nullptr);
+    std::string s(static_cast<std::size_t>(n), '\0');
+    ::WideCharToMultiByte(CP_UTF8, 0, w.data(), static_cast<int>(w.size()), s.data(), n, nullptr, nullptr);
+    return s;
+}
+
+std::string Json(const std::wstring& text) {
+    std::string out = "\"";
+    for (unsigned char c : Utf8(text)) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += static_cast<char>(c);
+        } else if (c < 0x20) {
+            char esc[8];
+            std::snprintf(esc, sizeof esc, "\\u%04x", c);
+            out += esc;
+        } else {
+            out += static_cast<char>(c);
+        }
+    }
+    return out + "\"";
+}
+
+std::uint64_t PeakWorkingSet() {
+    PROCESS_MEMORY_COUNTERS pmc{};
+    pmc.cb = sizeof pmc;
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc);
+    return pmc.PeakWorkingSetSize;
+}
+
+void List(const std::wstring& dir, std::string& out) {
+    out += "{\"list\":" + Json(dir) + ",\"entries\":[";
+    std::vector<std::wstring> folders;
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW((dir + L"\\*.*").c_str(), &fd);
+    bool first = true;
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            const std::wstring name = fd.cFileName;
+            if (name == L"." || name == L"..") continue;
+            out += (first ? "[" : ",[") + Json(name) + "," + std::to_string(fd.dwFileAttributes) + "]";
+            first = false;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) folders.push_back(dir + L"\\" + name);
+        } while (::FindNextFileW(find, &fd));
+        ::FindClose(find);
+    }
+    out += "]}\n";
+    for (const auto& f : folders) List(f, out);
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    if (argc != 3) {
+        std::fputs("usage: archive_probe <commands.txt> <results.jsonl>\n", stderr);
+        return 2;
+    }
+    std::string script;
+    {
+        HANDLE h = ::CreateFileW(argv[1], GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        if (h == INVALID_HANDLE_VALUE) return 2;
+        char buffer[65536];
+        DWORD got = 0;
+        while (::ReadFile(h, buffer, sizeof buffer, &got, nullptr) && got > 0) script.append(buffer, got);
+        ::CloseHandle(h);
+    }
+    HANDLE results = ::CreateFileW(argv[2], GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS, 0, nullptr);
+    if (results == INVALID_HANDLE_VALUE) return 2;
+    auto emit = [&](const std::string& line) {
+        DWORD written = 0;
+        ::WriteFile(results, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+    };
+
+    TFHaupt form(HauptDesign);
+    bool formMade = false;
+    std::size_t pos = 0;
+    while (pos < script.size()) {
+        std::size_t end = script.find('\n', pos);
+        if (end == std::string::npos) end = script.size();
+        std::string line = script.substr(pos, end - pos);
+        pos = end + 1;
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        if (line.empty()) continue;
+        std::vector<std::wstring> f;
+        for (std::size_t a = 0;;) {
+            const std::size_t b = line.find('\t', a);
+            f.push_back(Wide(line.substr(a, b == std::string::npos ? std::string::npos : b - a)));
+            if (b == std::string::npos) break;
+            a = b + 1;
+        }
+        const std::wstring& cmd = f[0];
+        if (cmd == L"temp" && f.size() == 2) {
+            ::SetEnvironmentVariableW(L"TMP", f[1].c_str());
+            ::SetEnvironmentVariableW(L"TEMP", f[1].c_str());
+            emit("{\"temp\":" + Json(TempPath()) + "}\n");
+        } else if (cmd == L"attrib" && f.size() == 3) {
+            const DWORD bits = std::wcstoul(f[1].c_str(), nullptr, 16);
+            const DWORD before = ::GetFileAttributesW(f[2].c_str());
+            const BOOL ok = before != INVALID_FILE_ATTRIBUTES &&
+                            ::SetFileAttributesW(f[2].c_str(), (before & ~FILE_ATTRIBUTE_NORMAL) | bits);
+            emit("{\"attrib\":" + Json(f[2]) + ",\"ok\":" + (ok ? "true" : "false") +
+                 ",\"now\":" + std::to_string(::GetFileAttributesW(f[2].c_str())) + "}\n");
+        } else if (cmd == L"list" && f.size() == 2) {
+            std::string out;
+            List(f[1], out);
+            emit(out);
+        } else if (cmd == L"save" && f.size() == 2) {
+            if (!formMade) {
+                form.CreateForm(::GetModuleHandleW(nullptr));
+                formMade = true;
+            }
+            form.TargetDir = f[1];
+            const int result = form.SaveVLMInst();
+            emit("{\"save\":" + Json(f[1]) + ",\"result\":" + std::to_string(result) + "}\n");
+        } else if (cmd == L"zip" && (f.size() == 3 || f.size() == 4)) {
+            const std::size_t buffer =
+                f.size() == 4 ? std::wcstoull(f[3].c_str(), nullptr, 10) : ZipWriter::DefaultBufferSize;
+            LARGE_INTEGER freq, t0, t1;
+            ::QueryPerformanceFrequency(&freq);
+            ::QueryPerformanceCounter(&t0);
+            FILETIME c, x, k0, u0, k1, u1;
+            ::GetProcessTimes(::GetCurrentProcess(), &c, &x, &k0, &u0);
+            try {
+                ZipWriter archive(f[2], buffer);
+                DoZip(f[1], archive);
+                archive.Close();
+                ::QueryPerformanceCounter(&t1);
+                ::GetProcessTimes(::GetCurrentProcess(), &c, &x, &k1, &u1);
+                auto ticks = [](const FILETIME& t) {
+                    return static_cast<double>(static_cast<std::uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
+                };
+                char numbers[256];
+                std::snprintf(numbers, sizeof numbers,
+                              ",\"entries\":%llu,\"seconds\":%.3f,\"user\":%.3f,\"kernel\":%.3f,\"peak_working_set\":%llu}\n",
+                              static_cast<unsigned long long>(archive.EntryCount()),
+                              static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(freq.QuadPart),
+                              ticks(u1) - ticks(u0), ticks(k1) - ticks(k0),
+                              static_cast<unsigned long long>(PeakWorkingSet()));
+                emit("{\"zip\":" + Json(f[1]) + numbers);
+            } catch (const EFehler& e) {
+                emit("{\"zip\":" + Json(f[1]) + ",\"error\":" + Json(e.Message) + "}\n");
+            }
+        } else if (cmd == L"memory") {
+            emit("{\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
+        } else {
+            emit("{\"unknown\":" + Json(Wide(line)) + "}\n");
+        }
+    }
+    ::CloseHandle(results);
+    return 0;
+}

@@ -1,0 +1,21 @@
+# Archives made by the archive step and the archive walk, read back by
+# independent readers (Info-ZIP unzip, 7-Zip, bsdtar, Python's zipfile).
+set(VLM_ARCHIVE_TESTS ${CMAKE_CURRENT_LIST_DIR})
+set(VLM_ARCHIVE_PROGRAM ${CMAKE_SOURCE_DIR}/programs/VLMUpdaterP2_11)
+add_executable(archive_probe ${VLM_ARCHIVE_TESTS}/ArchiveProbe.cpp ${VLM_ARCHIVE_PROGRAM}/Design.cpp
+                             ${VLM_ARCHIVE_PROGRAM}/VLMUpdaterP2_11.rc)
+target_include_directories(archive_probe PRIVATE ${VLM_IMAGES_DIR} ${CMAKE_SOURCE_DIR}/programs)
+target_link_libraries(archive_probe PRIVATE vlm_directory psapi)
+target_link_options(archive_probe PRIVATE -municode)
+add_dependencies(archive_probe vlm_images vlm_wineprefix)
+
+# Debian's own Python, so that its zipfile is the one checked against.
+set(VLM_PYTHON /usr/bin/python3)
+set(VLM_ARCHIVE_CHECK ${VLM_PYTHON} ${VLM_ARCHIVE_TESTS}/check_archives.py
+    --wine-run ${CMAKE_BINARY_DIR}/wine-run --probe $<TARGET_FILE:archive_probe>)
+add_test(NAME archive_readers COMMAND ${VLM_ARCHIVE_CHECK} --work ${CMAKE_CURRENT_BINARY_DIR}/archive-readers)
+set_tests_properties(archive_readers PROPERTIES TIMEOUT 600 LABELS archive)
+# A file over 4 GiB, an archive over 4 GiB and more than 65,535 entries.
+add_test(NAME archive_readers_large
+         COMMAND ${VLM_ARCHIVE_CHECK} --large --work ${CMAKE_CURRENT_BINARY_DIR}/archive-large)
+set_tests_properties(archive_readers_large PROPERTIES TIMEOUT 1800 LABELS large)
