@@ -1,0 +1,87 @@
+// The registered-installation updater's run inside the test process, so that the
+// log can be read where the run ends.
+#include <gtest/gtest.h>
+#include <functional>
+#include "Automation.h"
+#include "InProcessRun.h"
+#include "SampleInstall.h"
+#include "TestFiles.h"
+
+using namespace vlmtest;
+
+namespace {
+
+const std::vector<std::wstring> kCompleteLog = {
+    L"Velmora-Datenpfad - OK",
+    L"Velmora-Version - OK",
+    L"Benutzeranzahl - OK",
+    L"Sicherung der Formularkataloge ...",
+    L"Sicherung Formularkataloge - OK",
+    L"Sicherung der Formulierungshilfen wird erstellt ...",
+    L"Sicherung Formulierungshilfen - OK",
+    L"Sicherung des F\u00e4cherkanons wird erstellt ...",
+    L"Sicherung F\u00e4cherkanon - OK",
+    L"Sicherung der NKK-Dateien wird erstellt ...",
+    L"Sicherung NKK-Dateien - OK",
+};
+const std::wstring kAbort = L"\nDas Update wird abgebrochen!";
+
+std::vector<std::wstring> Prefix(size_t n) { return {kCompleteLog.begin(), kCompleteLog.begin() + n}; }
+
+TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
+    struct Case {
+        const char* Name;
+        const wchar_t* Fixture;
+        std::function<void(const SampleInstall&, RegistryValue&)> Prepare;
+        int Exit;
+        std::vector<std::wstring> Boxes;
+        std::vector<std::wstring> Log;
+        std::wstring Status;
+    };
+    const Case cases[] = {
+        {"complete", L"v10_0_0_0", [](const SampleInstall&, RegistryValue&) {}, 0, {}, kCompleteLog,
+         L"Sicherung der NKK-Dateien wird erstellt ..."},
+        {"not registered", L"v10_0_0_0", [](const SampleInstall&, RegistryValue& r) { r.Delete(); }, 1,
+         {L"Das Installationsverzeichnis von Velmora konnte nicht ermittelt werden!" + kAbort}, {}, L""},
+        {"version 9", L"v9_4_0_12", [](const SampleInstall&, RegistryValue&) {}, 1,
+         {L"F\u00fcr ein Update muss die Version 10 installiert sein!\n"
+          L"Bitte f\u00fchren Sie zuerst ein Update auf diese Version durch!\nDieses Update wird abgebrochen!"},
+         Prefix(1), L""},
+        {"user logged in", L"v10_1_0_3",
+         [](const SampleInstall& s, RegistryValue&) {
+             WriteIni(s.DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=$1\r\n");
+         },
+         1, {L"Es sind noch Anwender in Velmora angemeldet!" + kAbort}, Prefix(2), L""},
+        {"NKK file missing", L"v10_0_0_0",
+         [](const SampleInstall& s, RegistryValue&) { ::DeleteFileW((s.NkkDir + L"NKK_Noten.CDX").c_str()); }, 1, {},
+         Prefix(10), L"Sicherung der NKK-Dateien wird erstellt ..."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"regrun");
+        const auto s = LayOutSample(root.Path(), Fixture(c.Fixture));
+        RegistryValue registration(HKEY_LOCAL_MACHINE,
+                                   L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\"
+                                   L"Products\\7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties",
+                                   L"InstallLocation");
+        registration.SetString(s.ProgramDir + L"\\");
+        c.Prepare(s, registration);
+
+        TFHaupt f(HauptDesign);
+        f.CreateForm(::GetModuleHandleW(nullptr));
+        EndCatcher ending;
+        BoxWatcher watcher;
+        EXPECT_EQ(ending.Call([&] { f.FormShow(); }), -1);
+        EXPECT_EQ(OuterSize(f.Handle).cy, 170);
+        EXPECT_EQ(ending.Call([&] { f.Verarbeite(); }), c.Exit);
+        std::vector<std::wstring> texts;
+        for (const auto& box : watcher.Stop()) texts.push_back(box.Text);
+        EXPECT_EQ(texts, c.Boxes);
+        EXPECT_EQ(LogLines(f.Handle), c.Log);
+        EXPECT_EQ(StatusText(f.Handle), c.Status);
+        EXPECT_EQ(OuterSize(f.Handle).cy, 340);
+        EXPECT_EQ(Exists(s.IniDir + L"VLM_10_Update.ini"), c.Exit == 0);
+    }
+}
+
+}  // namespace
