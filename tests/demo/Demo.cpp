@@ -99,7 +99,8 @@ DWORD Drive(Program& program, const std::wstring& shotPrefix, bool expectConfirm
         if (!lines.empty()) {
             static std::wstring lastStatus;
             const std::wstring status = StatusText(main);
-            if (status != lastStatus) Print(L"  Statuszeile: " + (lastStatus = status));
+            // Nothing clears the status line: an empty read means the window is gone.
+            if (!status.empty() && status != lastStatus) Print(L"  Statuszeile: " + (lastStatus = status));
         }
     }
 }
