@@ -12,9 +12,13 @@
 //   save <TargetDir>           TFHaupt::SaveVLMInst on that folder
 //   zip <dir> <archive> [buffer bytes]
 //                              DoZip into a new archive: entries, seconds, memory
+//   read <file> <buffer bytes> <crc 0|1>
+//                              reads the file in chunks, with or without CRC-32
+//   deflate <file>             raw deflate of the whole file held in memory
 //   memory                     the process's peak working set so far
 #include <windows.h>
 #include <psapi.h>
+#include <zlib.h>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -63,6 +67,28 @@ std::uint64_t PeakWorkingSet() {
     pmc.cb = sizeof pmc;
     ::GetProcessMemoryInfo(::GetCurrentProcess(), &pmc, sizeof pmc);
     return pmc.PeakWorkingSetSize;
+}
+
+double CpuSeconds() {
+    FILETIME c, x, k, u;
+    ::GetProcessTimes(::GetCurrentProcess(), &c, &x, &k, &u);
+    auto s = [](const FILETIME& t) {
+        return static_cast<double>(static_cast<std::uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
+    };
+    return s(k) + s(u);
+}
+
+double WallSeconds() {
+    LARGE_INTEGER f, t;
+    ::QueryPerformanceFrequency(&f);
+    ::QueryPerformanceCounter(&t);
+    return static_cast<double>(t.QuadPart) / static_cast<double>(f.QuadPart);
+}
+
+std::string Timing(double wall0, double cpu0) {
+    char text[128];
+    std::snprintf(text, sizeof text, ",\"seconds\":%.3f,\"cpu\":%.3f", WallSeconds() - wall0, CpuSeconds() - cpu0);
+    return text;
 }
 
 void List(const std::wstring& dir, std::string& out) {
@@ -152,31 +178,61 @@ int wmain(int argc, wchar_t** argv) {
         } else if (cmd == L"zip" && (f.size() == 3 || f.size() == 4)) {
             const std::size_t buffer =
                 f.size() == 4 ? std::wcstoull(f[3].c_str(), nullptr, 10) : ZipWriter::DefaultBufferSize;
-            LARGE_INTEGER freq, t0, t1;
-            ::QueryPerformanceFrequency(&freq);
-            ::QueryPerformanceCounter(&t0);
-            FILETIME c, x, k0, u0, k1, u1;
-            ::GetProcessTimes(::GetCurrentProcess(), &c, &x, &k0, &u0);
+            const double wall0 = WallSeconds(), cpu0 = CpuSeconds();
             try {
                 ZipWriter archive(f[2], buffer);
                 DoZip(f[1], archive);
                 archive.Close();
-                ::QueryPerformanceCounter(&t1);
-                ::GetProcessTimes(::GetCurrentProcess(), &c, &x, &k1, &u1);
-                auto ticks = [](const FILETIME& t) {
-                    return static_cast<double>(static_cast<std::uint64_t>(t.dwHighDateTime) << 32 | t.dwLowDateTime) / 1e7;
-                };
-                char numbers[256];
-                std::snprintf(numbers, sizeof numbers,
-                              ",\"entries\":%llu,\"seconds\":%.3f,\"user\":%.3f,\"kernel\":%.3f,\"peak_working_set\":%llu}\n",
-                              static_cast<unsigned long long>(archive.EntryCount()),
-                              static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(freq.QuadPart),
-                              ticks(u1) - ticks(u0), ticks(k1) - ticks(k0),
-                              static_cast<unsigned long long>(PeakWorkingSet()));
-                emit("{\"zip\":" + Json(f[1]) + numbers);
+                emit("{\"zip\":" + Json(f[1]) + ",\"entries\":" + std::to_string(archive.EntryCount()) +
+                     Timing(wall0, cpu0) + ",\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
             } catch (const EFehler& e) {
                 emit("{\"zip\":" + Json(f[1]) + ",\"error\":" + Json(e.Message) + "}\n");
             }
+        } else if (cmd == L"read" && f.size() == 4) {
+            std::vector<unsigned char> buffer(std::wcstoull(f[2].c_str(), nullptr, 10));
+            const bool crc = f[3] == L"1";
+            const double wall0 = WallSeconds(), cpu0 = CpuSeconds();
+            HANDLE h = ::CreateFileW(f[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+            unsigned long long total = 0;
+            uLong sum = crc32(0, nullptr, 0);
+            DWORD got = 0;
+            while (h != INVALID_HANDLE_VALUE &&
+                   ::ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
+                total += got;
+                if (crc) sum = crc32(sum, buffer.data(), got);
+            }
+            if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+            emit("{\"read\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(total) + ",\"crc\":" +
+                 std::to_string(sum) + Timing(wall0, cpu0) + "}\n");
+        } else if (cmd == L"deflate" && f.size() == 2) {
+            std::string data;
+            {
+                HANDLE h = ::CreateFileW(f[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+                std::vector<char> buffer(1 << 20);
+                DWORD got = 0;
+                while (h != INVALID_HANDLE_VALUE &&
+                       ::ReadFile(h, buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0)
+                    data.append(buffer.data(), got);
+                if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+            }
+            std::vector<unsigned char> out(1 << 20);
+            const double wall0 = WallSeconds(), cpu0 = CpuSeconds();
+            z_stream zs{};
+            deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+            zs.next_in = reinterpret_cast<Bytef*>(data.data());
+            zs.avail_in = static_cast<uInt>(data.size());
+            unsigned long long produced = 0;
+            int rc = Z_OK;
+            while (rc != Z_STREAM_END) {
+                zs.next_out = out.data();
+                zs.avail_out = static_cast<uInt>(out.size());
+                rc = deflate(&zs, Z_FINISH);
+                produced += out.size() - zs.avail_out;
+            }
+            deflateEnd(&zs);
+            emit("{\"deflate\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(data.size()) + ",\"out\":" +
+                 std::to_string(produced) + Timing(wall0, cpu0) + "}\n");
         } else if (cmd == L"memory") {
             emit("{\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
         } else {
