@@ -48,13 +48,13 @@ HWND FindTopLevel(DWORD pid, const wchar_t* className) {
     return q.Found;
 }
 
+}  // namespace
+
 HWND ChildOfClass(HWND parent, const wchar_t* className) {
     for (HWND c : Children(parent))  // class names compare without regard to case
         if (::lstrcmpiW(ClassOf(c).c_str(), className) == 0) return c;
     return nullptr;
 }
-
-}  // namespace
 
 HWND FindBox(DWORD pid) { return FindTopLevel(pid, L"#32770"); }
 

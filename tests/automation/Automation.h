@@ -26,6 +26,8 @@ BoxSeen ReadBox(HWND box);
 // Clicks the button with exactly this caption among the window's children.
 void ClickButton(HWND parent, const std::wstring& caption);
 
+// The first child window of the class (compared without regard to case).
+HWND ChildOfClass(HWND parent, const wchar_t* className);
 // Top-level window of class TFHaupt of the process, if there is one.
 HWND FindMainWindow(DWORD pid);
 std::vector<std::wstring> LogLines(HWND main);

@@ -5,26 +5,15 @@
 #include <functional>
 #include "Automation.h"
 #include "SampleInstall.h"
+#include "RunLogs.h"
 #include "TestFiles.h"
 
 using namespace vlmtest;
 
 namespace {
 
-const std::vector<std::wstring> kCompleteLog = {
-    L"Benutzeranzahl - OK",
-    L"Die vorherige Velmora Installation wird gesichert ...",
-    L"Velmora Sicherung - OK",
-    L"Sicherung der Formularkataloge ...",
-    L"Sicherung Formularkataloge - OK",
-    L"Sicherung der Formulierungshilfen wird erstellt ...",
-    L"Sicherung Formulierungshilfen - OK",
-    L"Sicherung des F\u00e4cherkanons wird erstellt ...",
-    L"Sicherung F\u00e4cherkanon - OK",
-    L"Sicherung der NKK-Dateien wird erstellt ...",
-    L"Sicherung NKK-Dateien - OK",
-};
-const std::wstring kAbort = L"\nDas Update wird abgebrochen!";
+const std::vector<std::wstring>& kCompleteLog = kDirectoryRunLog;
+const std::wstring& kAbort = kAbortLine;
 
 struct Outcome {
     std::optional<DWORD> Exit;

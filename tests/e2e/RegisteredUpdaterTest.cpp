@@ -3,29 +3,15 @@
 // person would.
 #include <gtest/gtest.h>
 #include "Automation.h"
+#include "RunLogs.h"
 #include "TestFiles.h"
 
 using namespace vlmtest;
 
 namespace {
 
-const wchar_t kInstallProperties[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
-    L"7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties";
-
-const std::vector<std::wstring> kCompleteLog = {
-    L"Velmora-Datenpfad - OK",
-    L"Velmora-Version - OK",
-    L"Benutzeranzahl - OK",
-    L"Sicherung der Formularkataloge ...",
-    L"Sicherung Formularkataloge - OK",
-    L"Sicherung der Formulierungshilfen wird erstellt ...",
-    L"Sicherung Formulierungshilfen - OK",
-    L"Sicherung des F\u00e4cherkanons wird erstellt ...",
-    L"Sicherung F\u00e4cherkanon - OK",
-    L"Sicherung der NKK-Dateien wird erstellt ...",
-    L"Sicherung NKK-Dateien - OK",
-};
+const wchar_t* const kInstallProperties = kInstallPropertiesKey;
+const std::vector<std::wstring>& kCompleteLog = kRegisteredRunLog;
 
 // The twelve data files, relative to the base folder.
 const wchar_t* const kDataFiles[] = {
@@ -69,43 +55,6 @@ struct RegisteredInstall {
 
 std::wstring Updater() { return BinDir() + L"\\VLMUpdater11.exe"; }
 
-// Window classes are named without regard to case; Wine reports the log's class
-// as "RichEdit50W".
-HWND ChildOfClass(HWND parent, const wchar_t* className) {
-    for (HWND c = ::GetWindow(parent, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
-        wchar_t name[64]{};
-        ::GetClassNameW(c, name, 64);
-        if (::lstrcmpiW(name, className) == 0) return c;
-    }
-    return nullptr;
-}
-
-HWND LogControl(HWND main) { return ChildOfClass(main, L"RICHEDIT50W"); }
-
-// The log lines as one message reads them: during a run the program answers a
-// message only where it lets messages through, so a reading that takes several
-// messages falls behind the run.
-std::vector<std::wstring> Log(HWND main) {
-    std::vector<std::wstring> lines;
-    HWND log = LogControl(main);
-    if (!log) return lines;
-    std::wstring text(8192, L'\0');
-    text.resize(static_cast<size_t>(::SendMessageW(log, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(text.data()))));
-    if (text.empty()) return lines;
-    std::wstring line;
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'\r' || text[i] == L'\n') {
-            lines.push_back(line);
-            line.clear();
-            if (text[i] == L'\r' && i + 1 < text.size() && text[i + 1] == L'\n') ++i;
-        } else {
-            line += text[i];
-        }
-    }
-    lines.push_back(line);
-    return lines;
-}
-
 struct RunSeen {
     std::vector<std::wstring> Log;  // as last seen before the program ended
     bool BoxShown = false;
@@ -117,7 +66,7 @@ RunSeen FollowRun(Program& p, HWND main) {
     RunSeen seen;
     const DWORD end = ::GetTickCount() + 30000;
     while (!(seen.Exit = p.WaitExit(0)) && ::GetTickCount() < end) {
-        auto lines = Log(main);
+        auto lines = LogLines(main);
         if (lines.size() >= seen.Log.size() && !lines.empty()) seen.Log = lines;
         if (FindBox(p.Pid())) seen.BoxShown = true;
         ::Sleep(10);
@@ -223,7 +172,7 @@ TEST(RegisteredUpdater, RefusalsShowTheirBoxAndEndWithOne) {
         // The expanded window: the log above the status bar, the status bar lowest.
         EXPECT_EQ(OuterSize(main).cy, 340);
         EXPECT_TRUE(LogVisible(main));
-        const RECT log = ClientRectOf(main, LogControl(main));
+        const RECT log = ClientRectOf(main, ChildOfClass(main, L"RICHEDIT50W"));
         const RECT status = ClientRectOf(main, ChildOfClass(main, L"msctls_statusbar32"));
         EXPECT_EQ(log.bottom - log.top, 180);
         EXPECT_EQ(log.bottom, status.top);

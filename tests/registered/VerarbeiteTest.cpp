@@ -5,26 +5,15 @@
 #include "Automation.h"
 #include "InProcessRun.h"
 #include "SampleInstall.h"
+#include "RunLogs.h"
 #include "TestFiles.h"
 
 using namespace vlmtest;
 
 namespace {
 
-const std::vector<std::wstring> kCompleteLog = {
-    L"Velmora-Datenpfad - OK",
-    L"Velmora-Version - OK",
-    L"Benutzeranzahl - OK",
-    L"Sicherung der Formularkataloge ...",
-    L"Sicherung Formularkataloge - OK",
-    L"Sicherung der Formulierungshilfen wird erstellt ...",
-    L"Sicherung Formulierungshilfen - OK",
-    L"Sicherung des F\u00e4cherkanons wird erstellt ...",
-    L"Sicherung F\u00e4cherkanon - OK",
-    L"Sicherung der NKK-Dateien wird erstellt ...",
-    L"Sicherung NKK-Dateien - OK",
-};
-const std::wstring kAbort = L"\nDas Update wird abgebrochen!";
+const std::vector<std::wstring>& kCompleteLog = kRegisteredRunLog;
+const std::wstring& kAbort = kAbortLine;
 
 std::vector<std::wstring> Prefix(size_t n) { return {kCompleteLog.begin(), kCompleteLog.begin() + n}; }
 
@@ -60,10 +49,7 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
         SCOPED_TRACE(c.Name);
         TempDir root(L"regrun");
         const auto s = LayOutSample(root.Path(), Fixture(c.Fixture));
-        RegistryValue registration(HKEY_LOCAL_MACHINE,
-                                   L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\"
-                                   L"Products\\7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties",
-                                   L"InstallLocation");
+        RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
         registration.SetString(s.ProgramDir + L"\\");
         c.Prepare(s, registration);
 

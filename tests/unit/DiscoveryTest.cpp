@@ -5,7 +5,6 @@
 #include "DataPaths.h"
 #include "Fehler.h"
 #include "Haupt.h"
-#include "StepLog.h"
 #include "TestFiles.h"
 
 using namespace vlmtest;
@@ -164,7 +163,7 @@ TEST(PruefeVLMIni, FindsTheIniFolderTheMainIniAndTheDataFolders) {
         EXPECT_EQ(f.NkkDir, Expand(c.Expected.NkkDir, t));
         EXPECT_EQ(Texts(boxes), c.Boxes);
         for (const auto& b : boxes) EXPECT_EQ(b.Buttons, std::vector<std::wstring>{L"OK"});
-        EXPECT_EQ(StepLog(f), c.Log);
+        EXPECT_EQ(LogLines(f.Handle), c.Log);
     }
 }
 
@@ -222,7 +221,7 @@ TEST(PruefeVLMIni, CommonAppdataOfAnotherTypeRaisesAnError) {
         EXPECT_TRUE(watcher.Stop().empty());
     }
     EXPECT_EQ(message, L"Der Registrierungswert \"Common Appdata\" ist kein Text");
-    EXPECT_TRUE(StepLog(f).empty());
+    EXPECT_TRUE(LogLines(f.Handle).empty());
 
     // What the window then shows for it.
     BoxWatcher watcher;

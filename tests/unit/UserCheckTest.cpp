@@ -4,7 +4,6 @@
 #include <climits>
 #include "Automation.h"
 #include "Haupt.h"
-#include "StepLog.h"
 #include "TestFiles.h"
 #include "UserCheck.h"
 
@@ -82,7 +81,7 @@ TEST(PruefeVLMUser, GoesOnOnlyWhenTheUserFileSaysZero) {
             EXPECT_EQ(boxes[0].Text, kLoggedInBox);
             EXPECT_EQ(boxes[0].Buttons, std::vector<std::wstring>{L"OK"});
         }
-        EXPECT_TRUE(StepLog(f).empty());
+        EXPECT_TRUE(LogLines(f.Handle).empty());
         // The step only reads.
         EXPECT_EQ(ReadBytes(root / L"Daten\\VelmUser.ini"), before);
     }

@@ -1,0 +1,47 @@
+// What the runs write to the result log, and the registration the registered
+// updater reads: shared by the step tests and the end-to-end tests.
+#pragma once
+#include <string>
+#include <vector>
+
+namespace vlmtest {
+
+inline const std::wstring kAbortLine = L"\nDas Update wird abgebrochen!";
+
+inline const wchar_t kInstallPropertiesKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
+    L"7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties";
+
+// The backup part that both complete runs end with.
+inline std::vector<std::wstring> BackupLog() {
+    return {
+        L"Sicherung der Formularkataloge ...",
+        L"Sicherung Formularkataloge - OK",
+        L"Sicherung der Formulierungshilfen wird erstellt ...",
+        L"Sicherung Formulierungshilfen - OK",
+        L"Sicherung des F\u00e4cherkanons wird erstellt ...",
+        L"Sicherung F\u00e4cherkanon - OK",
+        L"Sicherung der NKK-Dateien wird erstellt ...",
+        L"Sicherung NKK-Dateien - OK",
+    };
+}
+
+inline std::vector<std::wstring> WithBackupLog(std::vector<std::wstring> head) {
+    const auto tail = BackupLog();
+    head.insert(head.end(), tail.begin(), tail.end());
+    return head;
+}
+
+inline const std::vector<std::wstring> kDirectoryRunLog = WithBackupLog({
+    L"Benutzeranzahl - OK",
+    L"Die vorherige Velmora Installation wird gesichert ...",
+    L"Velmora Sicherung - OK",
+});
+
+inline const std::vector<std::wstring> kRegisteredRunLog = WithBackupLog({
+    L"Velmora-Datenpfad - OK",
+    L"Velmora-Version - OK",
+    L"Benutzeranzahl - OK",
+});
+
+}  // namespace vlmtest
