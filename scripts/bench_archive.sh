@@ -82,8 +82,7 @@ tree_files=$(find "$tree" -type f | wc -l)
 cat "$work/tree.tar" > /dev/null   # everything in the page cache for every contender
 
 # A running wineserver for the prefix, so that no run pays for starting it.
-export WINEPREFIX
-WINEPREFIX=$(sed -n 's/^export WINEPREFIX="\(.*\)"/\1/p' "$wine_run")
+eval "$(grep '^export WINEPREFIX=' "$wine_run")"
 wineserver -p 60
 
 probe_run() {  # commands... -> results file
