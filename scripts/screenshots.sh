@@ -13,12 +13,13 @@ Xvfb :73 -screen 0 1024x768x24 >/dev/null 2>&1 &
 xvfb=$!
 trap 'kill $xvfb 2>/dev/null' EXIT
 sleep 1
-winpath() { echo "Z:$(echo "$1" | tr / '\\')"; }
+winpath() { printf 'Z:%s' "$1" | tr / '\\'; }
 DISPLAY=:73 VLM_WINEPREFIX="$prefix" ./build/wine-run explorer /desktop=vlm,800x600 \
   "$(winpath "$PWD/build/bin/vlm_demo.exe")" "$(winpath "$PWD/build/shots-sample")" --shots "$(winpath "$shots")" \
   >/dev/null 2>&1 || true
 WINEPREFIX="$prefix" wineserver -w
 for f in "$shots"/*.bmp; do
+  [ -s "$f" ] || continue
   convert "$f" "docs/$(basename "$f" .bmp).png"
 done
 ls docs/*.png

@@ -22,13 +22,15 @@ void Print(const std::wstring& text) {
     ::WriteFile(::GetStdHandle(STD_OUTPUT_HANDLE), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
 }
 
-// Saves what the screen shows of the window as a 24-bit BMP.
+// Saves what the screen shows of the window as a 24-bit BMP; nothing when the
+// window is gone by then.
 void Shot(HWND window, const std::wstring& name) {
     if (shotsDir.empty() || !window) return;
-    ::Sleep(300);  // let the window paint
+    ::Sleep(150);  // let the window paint
     RECT r;
-    ::GetWindowRect(window, &r);
+    if (!::GetWindowRect(window, &r)) return;
     const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return;
     HDC screen = ::GetDC(nullptr);
     HDC memory = ::CreateCompatibleDC(screen);
     BITMAPINFO bi{};
@@ -42,6 +44,7 @@ void Shot(HWND window, const std::wstring& name) {
     HGDIOBJ old = ::SelectObject(memory, bitmap);
     ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     ::GdiFlush();
+    const bool alive = ::IsWindow(window);
     const DWORD stride = ((w * 3 + 3) / 4) * 4, size = stride * h;
     BITMAPFILEHEADER fh{};
     fh.bfType = 0x4D42;
@@ -50,7 +53,7 @@ void Shot(HWND window, const std::wstring& name) {
     std::string file(reinterpret_cast<const char*>(&fh), sizeof(fh));
     file.append(reinterpret_cast<const char*>(&bi.bmiHeader), sizeof(bi.bmiHeader));
     file.append(static_cast<const char*>(bits), size);
-    WriteBytes(shotsDir + L"\\" + name + L".bmp", file);
+    if (alive) WriteBytes(shotsDir + L"\\" + name + L".bmp", file);
     ::SelectObject(memory, old);
     ::DeleteObject(bitmap);
     ::DeleteDC(memory);
@@ -82,7 +85,7 @@ DWORD Drive(Program& program, const std::wstring& shotPrefix, bool expectConfirm
     Shot(main, shotPrefix + L"-compact");
     if (!interactive) ClickButton(main, L"Weiter");
     size_t printed = 0;
-    bool expandedShot = false;
+    size_t shotLines = 0;
     while (true) {
         if (auto code = program.WaitExit(50)) return *code;
         if (HWND box = FindBox(program.Pid()); box && !interactive) {
@@ -92,9 +95,10 @@ DWORD Drive(Program& program, const std::wstring& shotPrefix, bool expectConfirm
         }
         const auto lines = LogLines(main);
         for (; printed < lines.size(); ++printed) Print(L"  | " + lines[printed]);
-        if (lines.size() == 11 && !expandedShot && lines.back().ends_with(L"- OK")) {
+        // The window goes as soon as the run ends: keep the latest picture taken.
+        if (lines.size() >= 9 && lines.size() != shotLines) {
             Shot(main, shotPrefix + L"-run");
-            expandedShot = true;
+            shotLines = lines.size();
         }
         if (!lines.empty()) {
             static std::wstring lastStatus;
