@@ -59,7 +59,7 @@ std::wstring TempPath() {
     std::wstring path(needed, L'\0');
     const DWORD n = ::GetTempPathW(needed, path.data());
     if (n == 0 || n >= needed) RaiseError(L"Der temporäre Ordner ist nicht bekannt");
-    path.resize(path.find(L'\0') == std::wstring::npos ? path.size() : path.find(L'\0'));
+    path.resize(n);  // the text up to its NUL
     return path;
 }
 
@@ -142,8 +142,14 @@ int TFHaupt::SaveVLMInst() {
             const std::wstring startIni = TargetDir + L"\\VelmStart.ini";
             const std::wstring parkedIni = temp + L"\\VelmStart.ini";
             // Only a start ini parked by this run goes back; one left in the
-            // temporary folder by an earlier run belongs to another folder.
-            const bool parked = IsFile(startIni) && ::CopyFileW(startIni.c_str(), parkedIni.c_str(), FALSE);
+            // temporary folder by an earlier run belongs to another folder, and
+            // goes first, so that a read-only one cannot block the parking.
+            bool parked = false;
+            if (IsFile(startIni)) {
+                ::SetFileAttributesW(parkedIni.c_str(), FILE_ATTRIBUTE_NORMAL);
+                ::DeleteFileW(parkedIni.c_str());
+                parked = ::CopyFileW(startIni.c_str(), parkedIni.c_str(), FALSE);
+            }
             DeleteFiles(TargetDir + L"\\*.*");
             if (parked) ::CopyFileW(parkedIni.c_str(), startIni.c_str(), FALSE);
             const std::wstring finalArchive = TargetDir + L"\\vlmaltinst.zip";

@@ -12,7 +12,7 @@ set -euo pipefail
 build=$(realpath "${1:-build}")
 work=$(realpath -m "${2:-/tmp/vlm-bench}")
 runs=${3:-3}
-probe="$build/bin/archive_probe.exe"
+probe="${PROBE:-$build/bin/archive_probe.exe}"  # PROBE: another build of it, e.g. with another zlib
 wine_run="$build/wine-run"
 for tool in zip pigz tar /usr/bin/time /usr/bin/python3; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
@@ -83,7 +83,7 @@ cat "$work/tree.tar" > /dev/null   # everything in the page cache for every cont
 
 # A running wineserver for the prefix, so that no run pays for starting it.
 eval "$(grep '^export WINEPREFIX=' "$wine_run")"
-wineserver -p 60
+wineserver -p 60 2>/dev/null || true  # already running is as good
 
 probe_run() {  # commands... -> results file
     printf '%s\n' "$@" > "$work/cmd.txt"

@@ -341,7 +341,7 @@ def extracted_time(reader, dos):
     """The Unix time a reader gives an extracted file of this DOS time. unzip
     and bsdtar read it with the time zone rules of its own date; 7-Zip, as
     Windows programs traditionally do, with the offset in force today. unzip
-    6.0 counts 2100 as a leap year, so later dates are not compared."""
+    6.0 gets times after 2100 wrong, so those are not compared."""
     if reader == "7zz":
         return calendar.timegm(dos + (0, 0, 0)) - time.localtime().tm_gmtoff
     if reader == "unzip" and dos[0] >= 2100:
