@@ -81,6 +81,12 @@ bool HasParentFolder(const std::wstring& dir) {
 void DoZip(const std::wstring& Dir, ZipWriter& archive) { ZipFolder(Dir, std::wstring(), archive); }
 
 void ZipFolder(std::wstring Dir, std::wstring Base, ZipWriter& archive) {
+    if (Base.empty()) {
+        // The top folder may arrive with a final backslash of its own (from an
+        // argument ending in two): the base is still its parent, so that no entry
+        // name starts with "/" or lacks the folder's name.
+        while (Dir.size() > 1 && Dir.back() == L'\\') Dir.pop_back();
+    }
     Dir += L'\\';
     if (Base.empty()) {
         // The parent of the top folder, with its backslash: every entry name then
@@ -144,11 +150,15 @@ int TFHaupt::SaveVLMInst() {
             // Only a start ini parked by this run goes back; one left in the
             // temporary folder by an earlier run belongs to another folder, and
             // goes first, so that a read-only one cannot block the parking.
+            // A start ini that cannot be parked would be lost with the folder's
+            // contents: then nothing is deleted.
             bool parked = false;
             if (IsFile(startIni)) {
                 ::SetFileAttributesW(parkedIni.c_str(), FILE_ATTRIBUTE_NORMAL);
                 ::DeleteFileW(parkedIni.c_str());
-                parked = ::CopyFileW(startIni.c_str(), parkedIni.c_str(), FALSE);
+                if (!::CopyFileW(startIni.c_str(), parkedIni.c_str(), FALSE))
+                    RaiseError(L"Die Start-Ini kann nicht zwischengespeichert werden: " + parkedIni);
+                parked = true;
             }
             DeleteFiles(TargetDir + L"\\*.*");
             if (parked) ::CopyFileW(parkedIni.c_str(), startIni.c_str(), FALSE);

@@ -128,6 +128,27 @@ TEST(ArchiveStep, OnlyAStartIniParkedByThisRunGoesBack) {
     }
 }
 
+TEST(ArchiveStep, AStartIniThatCannotBeParkedLeavesTheFolderUntouched) {
+    // The start ini would be lost with the folder's contents.
+    Install in;
+    MakeDirs(in.Temp + L"\\VelmStart.ini");  // a folder where the parked copy goes
+    const auto before = Snapshot(in.Target);
+    Form form;
+    EXPECT_EQ(form.Save(in.Target), 1);
+    EXPECT_EQ(Snapshot(in.Target), before);
+}
+
+TEST(ArchiveStep, AFolderGivenWithAFinalBackslashKeepsItsNameInTheEntries) {
+    Install in;
+    Form form;
+    EXPECT_EQ(form.Save(in.Target + L"\\"), 0);
+    const auto bytes = ReadBytes(in.TempArchive).value();
+    ASSERT_GT(bytes.size(), 30u);
+    ASSERT_EQ(bytes.compare(0, 4, "PK\x03\x04"), 0);
+    const size_t nameLength = static_cast<unsigned char>(bytes[26]) | static_cast<unsigned char>(bytes[27]) << 8;
+    EXPECT_EQ(bytes.substr(30, nameLength), "Prog/Hilfe/Bilder/logo.png");
+}
+
 TEST(ArchiveStep, AFileHeldOpenForWritingLeavesTheFolderUntouched) {
     // The writer lets others read; the archive step still refuses to read a
     // file that is being written.
