@@ -48,12 +48,11 @@ HWND Child(HWND dlg, const wchar_t* cls, const wchar_t* text, DWORD style, int i
 }
 
 SIZE Measure(HWND dlg, const std::wstring& text, UINT flags, int maxWidth) {
-    HDC dc = ::GetDC(dlg);
-    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(dlg, WM_GETFONT, 0, 0)));
+    WindowDC dc(dlg);
+    HGDIOBJ old = ::SelectObject(dc.get(), reinterpret_cast<HFONT>(::SendMessageW(dlg, WM_GETFONT, 0, 0)));
     RECT r{0, 0, maxWidth, 0};
-    ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &r, flags | DT_CALCRECT);
-    ::SelectObject(dc, old);
-    ::ReleaseDC(dlg, dc);
+    ::DrawTextW(dc.get(), text.c_str(), static_cast<int>(text.size()), &r, flags | DT_CALCRECT);
+    ::SelectObject(dc.get(), old);
     return SIZE{r.right, r.bottom};
 }
 

@@ -114,9 +114,8 @@ void TFHaupt::CreateControls(HINSTANCE instance) {
             WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
             WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, 0,
             0, Design.ClientWidth, LogHeight, Handle, nullptr, instance, nullptr);
-        HFONT logFont = MakeTahoma(11, ANSI_CHARSET);
-        ::SendMessageW(REd_Ergebnis, WM_SETFONT, reinterpret_cast<WPARAM>(logFont), FALSE);
-        ::DeleteObject(logFont);
+        logFont_.reset(MakeTahoma(11, ANSI_CHARSET));
+        ::SendMessageW(REd_Ergebnis, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_.get()), FALSE);
         ::SendMessageW(REd_Ergebnis, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
         // Design content: one empty line.
         ::SetWindowTextW(REd_Ergebnis, L"");

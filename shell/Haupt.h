@@ -126,6 +126,7 @@ private:
     unique_himagelist weiterImages_;
     unique_hgdiobj formFont_;
     unique_hgdiobj buttonFont_;
+    unique_hgdiobj logFont_;
     int logHeight_ = LogHeight;
     bool running_ = false;
 };

@@ -81,6 +81,20 @@ using unique_hicon = UniqueResource<HICON, IconTraits>;
 using unique_himagelist = UniqueResource<HIMAGELIST, ImageListTraits>;
 using unique_hmodule = UniqueResource<HMODULE, ModuleTraits>;
 
+// A window's device context, released when it goes.
+class WindowDC {
+public:
+    explicit WindowDC(HWND window) : window_(window), dc_(::GetDC(window)) {}
+    WindowDC(const WindowDC&) = delete;
+    WindowDC& operator=(const WindowDC&) = delete;
+    ~WindowDC() { ::ReleaseDC(window_, dc_); }
+    HDC get() const { return dc_; }
+
+private:
+    HWND window_;
+    HDC dc_;
+};
+
 // Sets the application-wide cursor and puts the previous one back when it goes.
 class CursorChange {
 public:
