@@ -18,13 +18,10 @@ void RequireText(DWORD type, const std::wstring& name) {
 
 }  // namespace
 
-std::wstring GetFileFolderPathFromRegistry(const std::wstring& name) {
-    unique_hkey key;
-    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kShellFoldersKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return {};
-
+std::wstring ReadRegistryText(HKEY key, const std::wstring& name) {
     DWORD type = 0;
     DWORD size = 0;
-    if (::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return {};
+    if (::RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return {};
     std::vector<wchar_t> buffer;
     LSTATUS status;
     do {
@@ -32,14 +29,19 @@ std::wstring GetFileFolderPathFromRegistry(const std::wstring& name) {
         // Room for an odd byte count and for a terminator the data may lack.
         buffer.assign(size / sizeof(wchar_t) + 2, L'\0');
         size = static_cast<DWORD>((buffer.size() - 1) * sizeof(wchar_t));
-        status = ::RegQueryValueExW(key.get(), name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()),
-                                    &size);
+        status = ::RegQueryValueExW(key, name.c_str(), nullptr, &type, reinterpret_cast<BYTE*>(buffer.data()), &size);
     } while (status == ERROR_MORE_DATA);  // the value grew between the two reads
     if (status != ERROR_SUCCESS) return {};
     RequireText(type, name);
 
     std::wstring text(buffer.data(), size / sizeof(wchar_t));
     return text.substr(0, text.find(L'\0'));
+}
+
+std::wstring GetFileFolderPathFromRegistry(const std::wstring& name) {
+    unique_hkey key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kShellFoldersKey, 0, KEY_READ, key.put()) != ERROR_SUCCESS) return {};
+    return ReadRegistryText(key.get(), name);
 }
 
 std::wstring GetPreviousDir(const std::wstring& path) {

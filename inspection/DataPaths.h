@@ -1,7 +1,13 @@
 // Pieces of data-path discovery that both updaters use: the Shell Folders read,
 // the parent-folder computation and the profile read.
 #pragma once
+#include <windows.h>
 #include <string>
+
+// A string value of an open key (REG_EXPAND_SZ unexpanded) up to its first NUL;
+// an empty text when the value is missing or cannot be read. A value of any
+// other type names no folder and raises an error.
+std::wstring ReadRegistryText(HKEY key, const std::wstring& name);
 
 // A value of HKLM\...\Explorer\Shell Folders as text (REG_EXPAND_SZ unexpanded),
 // or an empty text when the key or the value is missing. A value of any other

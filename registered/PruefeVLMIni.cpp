@@ -2,7 +2,6 @@
 // registration names the installation folder; the start ini there, its
 // VirtualStore copy or the ini-folder default names the ini folder.
 #include <shlobj.h>
-#include <vector>
 #include "DataPaths.h"
 #include "Discovery.h"
 #include "Fehler.h"
@@ -17,20 +16,6 @@ constexpr wchar_t kIniDirUnknown[] =
     L"Das Velmora-Inidateiverzeichnis konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
 constexpr wchar_t kCommonAppDataUnknown[] =
     L"Der Ordner \"All Users\\Anwendungsdaten\" konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
-
-// A string value of an open key up to its first NUL; empty when the value is
-// missing. A value of another type names no folder and raises an error.
-std::wstring StringValue(HKEY key, const wchar_t* name) {
-    DWORD type = 0, size = 0;
-    if (::RegQueryValueExW(key, name, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) return {};
-    if (type != REG_SZ && type != REG_EXPAND_SZ)
-        RaiseError(std::wstring(L"Der Registrierungswert \"") + name + L"\" ist kein Text");
-    std::vector<wchar_t> data(size / sizeof(wchar_t) + 1, L'\0');
-    DWORD got = static_cast<DWORD>((data.size() - 1) * sizeof(wchar_t));
-    if (::RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data.data()), &got) != ERROR_SUCCESS)
-        return {};
-    return data.data();
-}
 
 }  // namespace
 
@@ -85,7 +70,7 @@ int TFHaupt::PruefeVLMIni() {
             ErrorBox(kInstallDirUnknown);
             return 1;
         }
-        InstallDir = StringValue(key.get(), L"InstallLocation");
+        InstallDir = ReadRegistryText(key.get(), L"InstallLocation");
     }
     if (InstallDir.empty()) {
         ErrorBox(kInstallDirUnknown);
