@@ -9,14 +9,10 @@
 #include <vector>
 #include "../shell/Fehler.h"
 #include "../shell/Haupt.h"
+#include "Files.h"
 #include "ZipWriter.h"
 
 namespace {
-
-bool IsFile(const std::wstring& path) {
-    const DWORD a = ::GetFileAttributesW(path.c_str());
-    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 const std::wstring& OwnPath() {
     static const std::wstring path = [] {
@@ -153,7 +149,7 @@ int TFHaupt::SaveVLMInst() {
             // A start ini that cannot be parked would be lost with the folder's
             // contents: then nothing is deleted.
             bool parked = false;
-            if (IsFile(startIni)) {
+            if (FileExists(startIni)) {
                 ::SetFileAttributesW(parkedIni.c_str(), FILE_ATTRIBUTE_NORMAL);
                 ::DeleteFileW(parkedIni.c_str());
                 if (!::CopyFileW(startIni.c_str(), parkedIni.c_str(), FALSE))
