@@ -6,27 +6,18 @@
 
 namespace {
 
-// The date in the thread locale's short date format, from its own clock reading.
-std::wstring ShortDateNow() {
-    SYSTEMTIME now{};
-    ::GetLocalTime(&now);
-    const LCID locale = ::GetThreadLocale();
-    const int size = ::GetDateFormatW(locale, DATE_SHORTDATE, &now, nullptr, nullptr, 0);
-    std::vector<wchar_t> text(static_cast<size_t>(size > 0 ? size : 1), L'\0');
-    if (size <= 0 || ::GetDateFormatW(locale, DATE_SHORTDATE, &now, nullptr, text.data(), size) <= 0)
-        RaiseError(L"Das Datum kann nicht dargestellt werden");
-    return text.data();
-}
+// Date and time share the formatting functions' signature.
+using ClockFormatter = int(WINAPI*)(LCID, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR, int);
 
-// The time in the thread locale's long time format (no flags), from its own reading.
-std::wstring LongTimeNow() {
+// A reading of the local clock in a format of the thread locale: each text
+// comes from its own reading.
+std::wstring FormatNow(ClockFormatter format, DWORD flags, const wchar_t* failure) {
     SYSTEMTIME now{};
     ::GetLocalTime(&now);
     const LCID locale = ::GetThreadLocale();
-    const int size = ::GetTimeFormatW(locale, 0, &now, nullptr, nullptr, 0);
+    const int size = format(locale, flags, &now, nullptr, nullptr, 0);
     std::vector<wchar_t> text(static_cast<size_t>(size > 0 ? size : 1), L'\0');
-    if (size <= 0 || ::GetTimeFormatW(locale, 0, &now, nullptr, text.data(), size) <= 0)
-        RaiseError(L"Die Uhrzeit kann nicht dargestellt werden");
+    if (size <= 0 || format(locale, flags, &now, nullptr, text.data(), size) <= 0) RaiseError(failure);
     return text.data();
 }
 
@@ -54,8 +45,9 @@ int TFHaupt::SchreibeIni(int result) {
             RaiseError(L"In " + path + L" kann nicht geschrieben werden");
     };
     write(L"Erfolg", std::to_wstring(result));
-    write(L"Datum", ShortDateNow());
-    write(L"Uhrzeit", LongTimeNow());
+    write(L"Datum", FormatNow(&::GetDateFormatW, DATE_SHORTDATE, L"Das Datum kann nicht dargestellt werden"));
+    // No flags: the long time format, seconds included.
+    write(L"Uhrzeit", FormatNow(&::GetTimeFormatW, 0, L"Die Uhrzeit kann nicht dargestellt werden"));
     write(L"Vorversion", InstalledVersion);
     return 0;
 }
