@@ -135,20 +135,25 @@ void ZipWriter::WriteAt(std::uint64_t offset, const void* data, std::size_t size
     if (size > 0) std::memcpy(out_.get() + (offset - flushed_), p, size);
 }
 
+void ZipWriter::AppendEntryFields(std::vector<unsigned char>& record, const Entry& e) {
+    Bytes r{record};
+    r.u16(e.needed);
+    r.u16(kFlagUtf8);
+    r.u16(kDeflate);
+    r.u16(e.time);
+    r.u16(e.date);
+    r.u32(e.crc);
+    r.u32(e.zip64Sizes ? kMax32 : static_cast<std::uint32_t>(e.compressed));
+    r.u32(e.zip64Sizes ? kMax32 : static_cast<std::uint32_t>(e.uncompressed));
+    r.u16(static_cast<std::uint16_t>(e.name.size()));
+}
+
 std::vector<unsigned char> ZipWriter::LocalHeader(const Entry& e) {
     std::vector<unsigned char> h;
     h.reserve(30 + e.name.size() + 20);
     Bytes b{h};
     b.u32(kLocalSig);
-    b.u16(e.needed);
-    b.u16(kFlagUtf8);
-    b.u16(kDeflate);
-    b.u16(e.time);
-    b.u16(e.date);
-    b.u32(e.crc);
-    b.u32(e.zip64Sizes ? kMax32 : static_cast<std::uint32_t>(e.compressed));
-    b.u32(e.zip64Sizes ? kMax32 : static_cast<std::uint32_t>(e.uncompressed));
-    b.u16(static_cast<std::uint16_t>(e.name.size()));
+    AppendEntryFields(h, e);
     b.u16(e.zip64Sizes ? 20 : 0);
     b.raw(e.name);
     if (e.zip64Sizes) {
@@ -168,15 +173,7 @@ void ZipWriter::AppendCentralRecord(const Entry& e) {
     Bytes c{central_};
     c.u32(kCentralSig);
     c.u16(kMadeBy);
-    c.u16(e.needed);
-    c.u16(kFlagUtf8);
-    c.u16(kDeflate);
-    c.u16(e.time);
-    c.u16(e.date);
-    c.u32(e.crc);
-    c.u32(e.zip64Sizes ? kMax32 : static_cast<std::uint32_t>(e.compressed));
-    c.u32(e.zip64Sizes ? kMax32 : static_cast<std::uint32_t>(e.uncompressed));
-    c.u16(static_cast<std::uint16_t>(e.name.size()));
+    AppendEntryFields(central_, e);
     const std::uint16_t extra = static_cast<std::uint16_t>((e.zip64Sizes ? 16 : 0) + (zip64Offset ? 8 : 0));
     c.u16(extra ? extra + 4 : 0);
     c.u16(0);  // comment

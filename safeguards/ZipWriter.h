@@ -58,6 +58,9 @@ private:
         std::uint64_t compressed = 0, uncompressed = 0;
     };
     static std::vector<unsigned char> LocalHeader(const Entry& e);
+    // The fields from "version needed" to the name length, which the local header
+    // and the central record of an entry must carry alike.
+    static void AppendEntryFields(std::vector<unsigned char>& record, const Entry& e);
     void AppendCentralRecord(const Entry& e);
     void DeflateFrom(HANDLE source, const std::wstring& sourcePath, std::uint64_t size, Entry& e);
     void Put(const void* data, std::size_t size);
