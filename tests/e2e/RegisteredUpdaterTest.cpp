@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include "Automation.h"
 #include "RunLogs.h"
+#include "SampleInstall.h"
 #include "TestFiles.h"
 
 using namespace vlmtest;
@@ -13,42 +14,25 @@ namespace {
 const wchar_t* const kInstallProperties = kInstallPropertiesKey;
 const std::vector<std::wstring>& kCompleteLog = kRegisteredRunLog;
 
-// The twelve data files, relative to the base folder.
-const wchar_t* const kDataFiles[] = {
-    L"Formulare\\Formulare.dbf",    L"Formulare\\Formulare.cdx",    L"Formulare\\Beiblaetter.dbf",
-    L"Formulare\\Beiblaetter.cdx",  L"Formulare\\Deckblaetter.dbf", L"Formulare\\Deckblaetter.cdx",
-    L"Daten\\FAECHERKANON.dbf",     L"Daten\\FaecherKanon.cdx",     L"NKK\\NKK_FAECHER.DBF",
-    L"NKK\\NKK_Faecher.CDX",        L"NKK\\NKK_NOTEN.DBF",          L"NKK\\NKK_Noten.CDX",
-};
-
-// A Velmora installation as the installer leaves it: program folder with the
-// start ini, ini folder with the main ini, data below the base folder; registered
-// for all users while the object lives.
+// The sample installation, registered for all users while the object lives;
+// with subdir001 its main ini lies in the ini folder's "001" sub-folder.
 struct RegisteredInstall {
     TempDir Root{L"reg"};
-    std::wstring ProgramDir = Root / L"Programm\\";
-    std::wstring IniDir = Root / L"Ini\\";
-    std::wstring BaseDir = Root / L"Velmora\\";
-    std::wstring DataDir = BaseDir + L"Daten\\";
+    SampleInstall Sample;
+    std::wstring ProgramDir, IniDir, BaseDir, DataDir;
     RegistryValue Registration{HKEY_LOCAL_MACHINE, kInstallProperties, L"InstallLocation"};
 
     RegisteredInstall(const std::wstring& programFixture, bool subdir001 = false, int users = 0,
-                      bool registered = true) {
-        MakeDirs(ProgramDir);
-        EXPECT_TRUE(::CopyFileW(Fixture(programFixture).c_str(), (ProgramDir + L"Velmora10.EXE").c_str(), FALSE));
-        WriteIni(ProgramDir + L"VelmStart.ini", L"[Setup]\r\nIniPfad=" + IniDir + L"\r\n");
+                      bool registered = true)
+        : Sample(LayOutSample(Root.Path(), Fixture(programFixture), users)),
+          ProgramDir(Sample.ProgramDir + L"\\"),
+          IniDir(Sample.IniDir),
+          BaseDir(Sample.BaseDir),
+          DataDir(Sample.DataDir) {
         if (subdir001) {
             MakeDirs(IniDir + L"001");
-            WriteIni(IniDir + L"001\\velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + DataDir + L"\r\n");
-        } else {
-            MakeDirs(IniDir);
-            WriteIni(IniDir + L"velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + DataDir + L"\r\n");
+            EXPECT_TRUE(::MoveFileW((IniDir + L"velmora.ini").c_str(), (IniDir + L"001\\velmora.ini").c_str()));
         }
-        for (const wchar_t* folder : {L"Daten", L"Formulare", L"NKK", L"Formulierungen"}) MakeDirs(BaseDir + folder);
-        for (const wchar_t* file : kDataFiles) WriteBytes(BaseDir + file, WideToUtf8(file));
-        WriteBytes(BaseDir + L"Formulierungen\\Zeugnis.txt", "gut");
-        WriteBytes(BaseDir + L"Formulierungen\\Bemerkung.txt", "sehr gut");
-        WriteIni(DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=" + std::to_wstring(users) + L"\r\n");
         if (registered) Registration.SetString(ProgramDir);
     }
 };
@@ -126,12 +110,13 @@ TEST(RegisteredUpdater, CompleteRunWritesItsRecordAndEndsWithZero) {
         if (c.Subdir001) {
             EXPECT_FALSE(Exists(install.IniDir + L"VLM_10_Update.ini"));
         }
-        for (const wchar_t* file : kDataFiles) {
-            std::wstring backup = install.BaseDir + file;
-            backup.insert(backup.find_last_of(L'\\') + 1, L"VLM_Bkp_");
-            EXPECT_EQ(ReadBytes(backup), WideToUtf8(file)) << WideToUtf8(backup);
+        for (const auto& file : DataFiles()) {
+            const std::wstring folder = install.Sample.*file.Folder;
+            EXPECT_EQ(ReadBytes(folder + L"VLM_Bkp_" + file.Name), ReadBytes(folder + file.Name).value())
+                << WideToUtf8(file.Name);
         }
-        EXPECT_EQ(ReadBytes(install.BaseDir + L"VLM_Bkp_Formulierungen\\Bemerkung.txt"), "sehr gut");
+        EXPECT_EQ(ReadBytes(install.BaseDir + L"VLM_Bkp_Formulierungen\\Arbeitsverhalten.txt"),
+                  ReadBytes(install.Sample.AidsDir + L"Arbeitsverhalten.txt").value());
     }
 }
 
