@@ -5,3 +5,12 @@
 bool FileExists(const std::wstring& path);
 // True only when a folder exists at the path.
 bool DirectoryExists(const std::wstring& path);
+
+// The full, normalised form of a path ("/" as "\", "." and ".." resolved,
+// relative names against the current folder), as GetFullPathNameW gives it.
+// Empty when the platform rejects the path.
+std::wstring FullPath(const std::wstring& path);
+// The "\\?\" form of a full path, which the file functions take at any length
+// and without resolving it again; "\\server\share\x" becomes "\\?\UNC\server\share\x".
+// A path already in that form is returned as it is.
+std::wstring ExtendedPath(const std::wstring& fullPath);
