@@ -4,6 +4,7 @@
 #include "Haupt.h"
 
 void TFHaupt::Verarbeite() {
+    if (PruefeAndereUpdates() != 0) EndWith(1);
     SetOuterHeight(340);
     SetLogVisible(true, LogHeight);
     ProcessMessages();

@@ -77,6 +77,7 @@ public:
     bool IsWow64();
 
     // Safeguards and backups (safeguards/)
+    int PruefeAndereUpdates();  // refuses while another updater runs
     int PruefeVLMUser();
     int BackupFormKatalog();
     int BackupFormHilfePfad();
@@ -84,7 +85,6 @@ public:
     int BackupNKK();
     int CopyFolder(const std::wstring& source, const std::wstring& destination, bool includeSubfolders);
     int SaveVLMInst();
-    bool DeleteFiles(const std::wstring& path);
     int SchreibeIni(int result);
     // The four data backups with their log lines and status texts, as both runs
     // carry them out; ends the program with exit code 1 at the first failure.
@@ -129,4 +129,5 @@ private:
     unique_hgdiobj logFont_;
     int logHeight_ = LogHeight;
     bool running_ = false;
+    unique_handle runLock_;  // held from the first run until the program ends
 };

@@ -2,6 +2,7 @@
 #include "Haupt.h"
 
 void TFHaupt::Verarbeite() {
+    if (PruefeAndereUpdates() != 0) EndWith(1);
     SetLogVisible(true, LogHeight);
     SetClientHeight(CompactClientHeight + LogHeight);
     ProcessMessages();

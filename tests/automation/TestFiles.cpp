@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 #include <shellapi.h>
 #include <atomic>
+#include <cstdint>
 #include <stdexcept>
 
 namespace vlmtest {
@@ -32,24 +33,135 @@ void MakeDirs(const std::wstring& path) {
     ::CreateDirectoryW(path.c_str(), nullptr);
 }
 
-void RemoveTree(const std::wstring& path) {
+namespace {
+// The "\\?\" form, which takes any length but no doubled or final backslash.
+std::wstring Long(std::wstring path) {
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    return path.rfind(L"\\\\", 0) == 0 ? path : L"\\\\?\\" + path;
+}
+
+// Where a file really is, links resolved; some platforms show a link to a file
+// as a plain file, and deleting it there deletes its target.
+std::wstring Final(const std::wstring& path) {
+    HANDLE h = ::CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (h == INVALID_HANDLE_VALUE) return {};
+    wchar_t buffer[4096]{};
+    const DWORD n = ::GetFinalPathNameByHandleW(h, buffer, 4096, 0);
+    ::CloseHandle(h);
+    return n && n < 4096 ? std::wstring(buffer, n) : std::wstring();
+}
+
+bool IsLink(const std::wstring& path, DWORD attributes) {
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+           ::CompareStringOrdinal(Final(path).c_str(), -1, Long(path).c_str(), -1, TRUE) != CSTR_EQUAL;
+}
+
+template <typename Visit>
+void ForEach(const std::wstring& folder, Visit visit) {
     WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((path + L"\\*").c_str(), &fd);
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            const std::wstring full = path + L"\\" + name;
-            ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                RemoveTree(full);
-            else
-                ::DeleteFileW(full.c_str());
-        } while (::FindNextFileW(find, &fd));
-        ::FindClose(find);
+    HANDLE find = ::FindFirstFileW((Long(folder) + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name != L"." && name != L"..") visit(fd);
+    } while (::FindNextFileW(find, &fd));
+    ::FindClose(find);
+}
+}  // namespace
+
+void RemoveTree(const std::wstring& folder) {
+    std::wstring path = folder;
+    while (path.size() > 3 && path.back() == L'\\') path.pop_back();
+    ForEach(path, [&](const WIN32_FIND_DATAW& fd) {
+        const std::wstring full = path + L"\\" + fd.cFileName;
+        if (IsLink(full, fd.dwFileAttributes)) {
+            // The link itself, never what it points to.
+            RunHostCommand(L"/bin/rm -f \"" + HostPath(full) + L"\"");
+            return;
+        }
+        ::SetFileAttributesW(Long(full).c_str(), FILE_ATTRIBUTE_NORMAL);
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(full);
+        else
+            ::DeleteFileW(Long(full).c_str());
+    });
+    ::SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
+    ::RemoveDirectoryW(Long(path).c_str());
+}
+
+std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder) {
+    std::map<std::wstring, std::string> out;
+    const auto walk = [&](auto& self, const std::wstring& dir, const std::wstring& rel) -> void {
+        ForEach(dir, [&](const WIN32_FIND_DATAW& fd) {
+            const std::wstring full = dir + L"\\" + fd.cFileName;
+            const std::wstring name = rel + fd.cFileName;
+            const std::string attributes = std::to_string(fd.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE);
+            if (IsLink(full, fd.dwFileAttributes)) {
+                out[name] = "<link>";
+            } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                out[name] = "<dir a=" + attributes + ">";
+                self(self, full, name + L"\\");
+            } else {
+                const std::uint64_t time = static_cast<std::uint64_t>(fd.ftLastWriteTime.dwHighDateTime) << 32 |
+                                           fd.ftLastWriteTime.dwLowDateTime;
+                out[name] = "a=" + attributes + " t=" + std::to_string(time) + " " +
+                            ReadBytes(Long(full)).value_or("<unreadable>");
+            }
+        });
+    };
+    walk(walk, folder, L"");
+    return out;
+}
+
+std::optional<std::vector<std::wstring>> ArchiveNames(const std::wstring& path) {
+    const auto bytes = ReadBytes(path);
+    if (!bytes || bytes->size() < 22) return std::nullopt;
+    const auto u16 = [&](size_t at) { return static_cast<unsigned>(static_cast<unsigned char>((*bytes)[at]) |
+                                                                   static_cast<unsigned char>((*bytes)[at + 1]) << 8); };
+    const auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
+    const size_t end = bytes->size() - 22;
+    if (bytes->compare(end, 4, "PK\x05\x06") != 0) return std::nullopt;
+    std::vector<std::wstring> names;
+    size_t at = u32(end + 16);
+    for (unsigned i = 0; i < u16(end + 10); ++i) {
+        if (at + 46 > bytes->size() || bytes->compare(at, 4, "PK\x01\x02") != 0) return std::nullopt;
+        const size_t nameLength = u16(at + 28);
+        names.push_back(Utf8ToWide(bytes->substr(at + 46, nameLength)));
+        at += 46 + nameLength + u16(at + 30) + u16(at + 32);
     }
-    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::RemoveDirectoryW(path.c_str());
+    return names;
+}
+
+void RunHostCommand(const std::wstring& commandLine) {
+    // Wine starts a host program given by its host path like any other.
+    std::wstring line = commandLine;
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        throw std::runtime_error("cannot start a host program");
+    ::WaitForSingleObject(pi.hProcess, 60000);
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+}
+
+std::wstring HostPath(const std::wstring& path) {
+    using UnixName = char*(__cdecl*)(const wchar_t*);
+    static const auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+    if (!unixName) throw std::runtime_error("not running under Wine");
+    char* name = unixName(path.c_str());
+    if (!name) throw std::runtime_error("no host path");
+    std::wstring result = Utf8ToWide(name);
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return result;
+}
+
+void HostSymlink(const std::wstring& target, const std::wstring& link) {
+    RunHostCommand(L"/bin/ln -s \"" + HostPath(target) + L"\" \"" + HostPath(link) + L"\"");
+    if (::GetFileAttributesW(Long(link).c_str()) == INVALID_FILE_ATTRIBUTES)
+        throw std::runtime_error("cannot make a host link");
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {

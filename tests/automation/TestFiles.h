@@ -1,6 +1,7 @@
 // Real files, folders and registry values for the tests, cleaned up afterwards.
 #pragma once
 #include <windows.h>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,22 @@ std::optional<std::string> ReadBytes(const std::wstring& path);
 bool Exists(const std::wstring& path);
 std::wstring ReadProfile(const std::wstring& path, const std::wstring& section, const std::wstring& key);
 std::wstring Utf8ToWide(const std::string& text);
+
+// Every file, folder and link below a folder, without following links and at
+// any path length: relative path -> "<dir a=attributes>", "<link>" or the
+// file's bytes with its attributes and last-write time in front.
+std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder);
+// The entry names of a ZIP archive, from its central directory, in order;
+// nothing when the file does not end in an end record without comment.
+std::optional<std::vector<std::wstring>> ArchiveNames(const std::wstring& path);
+
+// Runs a program of the machine Wine runs on (such as /bin/ln) and waits for it.
+void RunHostCommand(const std::wstring& commandLine);
+// The host's own path of a Windows path.
+std::wstring HostPath(const std::wstring& path);
+// A symbolic link of the host's file system, which the platform shows as a link
+// (a folder link) or as the file it points to (a file link).
+void HostSymlink(const std::wstring& target, const std::wstring& link);
 std::string WideToUtf8(const std::wstring& text);
 
 // Sets (or deletes, with nullopt) a registry value and puts the previous state

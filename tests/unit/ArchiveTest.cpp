@@ -3,7 +3,9 @@
 // The archives themselves are read back by independent readers in
 // tests/archive/check_archives.py.
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <map>
+#include <vector>
 #include "Archive.h"
 #include "Automation.h"
 #include "Fehler.h"
@@ -95,54 +97,56 @@ struct Form {
     }
 };
 
-TEST(ArchiveStep, ArchivesEmptiesAndPutsBackTheStartIniAndTheArchive) {
+// What the step leaves in the temporary folder: nothing of its own.
+std::vector<std::wstring> Listing(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    unique_hfind find(::FindFirstFileW((dir + L"\\*").c_str(), &fd));
+    if (!find) return names;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(find.get(), &fd));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ArchiveStep, ArchivesEmptiesAndKeepsTheStartIniAndTheArchiveInPlace) {
     Install in;
     MakeDirs(in.Target + L"\\Cache");
     ::SetFileAttributesW((in.Target + L"\\Cache").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
     WriteBytes(in.Target + L"\\Cache\\x.tmp", "cache");
-    WriteBytes(in.TempArchive, std::string(200000, 'o'));  // left by an earlier run: replaced
+    WriteBytes(in.Target + L"\\schreibgeschuetzt.txt", "read-only");
+    ::SetFileAttributesW((in.Target + L"\\schreibgeschuetzt.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    // Files an earlier run or another program left in the temporary folder.
+    WriteBytes(in.TempArchive, std::string(200000, 'o'));
+    WriteBytes(in.Temp + L"\\VelmStart.ini", "[Setup]\r\nIniPfad=D:\\Fremd\\\r\n");
+    const auto tempBefore = Snapshot(in.Temp);
     Form form;
     EXPECT_EQ(form.Save(in.Target), 0);
 
-    const auto left = Snapshot(in.Target);
-    ASSERT_EQ(left.size(), 2u);
+    EXPECT_EQ(Listing(in.Target), (std::vector<std::wstring>{L"VelmStart.ini", L"vlmaltinst.zip"}));
     EXPECT_EQ(ReadBytes(in.Target + L"\\VelmStart.ini"), Install::kIni);
-    EXPECT_EQ(ReadBytes(in.Target + L"\\vlmaltinst.zip"), ReadBytes(in.TempArchive));
-    EXPECT_EQ(ArchiveEntries(in.TempArchive), 5);  // the hidden system folder's file included
-    EXPECT_EQ(ReadBytes(in.Temp + L"\\VelmStart.ini"), Install::kIni);
+    // The hidden system folder's file and the read-only file included.
+    EXPECT_EQ(ArchiveEntries(in.Target + L"\\vlmaltinst.zip"), 6);
+    EXPECT_EQ(Snapshot(in.Temp), tempBefore);  // nothing of this run's left, nothing of others' touched
 }
 
-TEST(ArchiveStep, OnlyAStartIniParkedByThisRunGoesBack) {
-    // A start ini left in the temporary folder by an earlier run belongs to
-    // another folder: it must never land in this one.
-    for (const bool targetHasIni : {false, true}) {
-        SCOPED_TRACE(targetHasIni ? "folder with its own start ini" : "folder without a start ini");
-        Install in;
-        if (!targetHasIni) ::DeleteFileW((in.Target + L"\\VelmStart.ini").c_str());
-        WriteBytes(in.Temp + L"\\VelmStart.ini", "[Setup]\r\nIniPfad=D:\\Fremd\\\r\n");
-        Form form;
-        EXPECT_EQ(form.Save(in.Target), 0);
-        EXPECT_EQ(ReadBytes(in.Target + L"\\VelmStart.ini"),
-                  targetHasIni ? std::optional<std::string>(Install::kIni) : std::nullopt);
-        EXPECT_EQ(Snapshot(in.Target).size(), targetHasIni ? 2u : 1u);
-    }
-}
-
-TEST(ArchiveStep, AStartIniThatCannotBeParkedLeavesTheFolderUntouched) {
-    // The start ini would be lost with the folder's contents.
+TEST(ArchiveStep, AFolderWithoutAStartIniGetsNone) {
+    // A start ini in the temporary folder belongs to another installation.
     Install in;
-    MakeDirs(in.Temp + L"\\VelmStart.ini");  // a folder where the parked copy goes
-    const auto before = Snapshot(in.Target);
+    ::DeleteFileW((in.Target + L"\\VelmStart.ini").c_str());
+    WriteBytes(in.Temp + L"\\VelmStart.ini", "[Setup]\r\nIniPfad=D:\\Fremd\\\r\n");
     Form form;
-    EXPECT_EQ(form.Save(in.Target), 1);
-    EXPECT_EQ(Snapshot(in.Target), before);
+    EXPECT_EQ(form.Save(in.Target), 0);
+    EXPECT_EQ(Listing(in.Target), std::vector<std::wstring>{L"vlmaltinst.zip"});
 }
 
 TEST(ArchiveStep, AFolderGivenWithAFinalBackslashKeepsItsNameInTheEntries) {
     Install in;
     Form form;
     EXPECT_EQ(form.Save(in.Target + L"\\"), 0);
-    const auto bytes = ReadBytes(in.TempArchive).value();
+    const auto bytes = ReadBytes(in.Target + L"\\vlmaltinst.zip").value();
     ASSERT_GT(bytes.size(), 30u);
     ASSERT_EQ(bytes.compare(0, 4, "PK\x03\x04"), 0);
     const size_t nameLength = static_cast<unsigned char>(bytes[26]) | static_cast<unsigned char>(bytes[27]) << 8;
@@ -159,74 +163,117 @@ TEST(ArchiveStep, AFileHeldOpenForWritingLeavesTheFolderUntouched) {
     Form form;
     EXPECT_EQ(form.Save(in.Target), 1);
     EXPECT_EQ(Snapshot(in.Target), before);
-    EXPECT_FALSE(Exists(in.Temp + L"\\VelmStart.ini"));
+    EXPECT_TRUE(Listing(in.Temp).empty());
 }
 
-TEST(ArchiveStep, ATemporaryArchiveHeldOpenLeavesTheFolderUntouched) {
-    Install in;
-    WriteBytes(in.TempArchive, "held by another program");
-    const auto before = Snapshot(in.Target);
-    HeldOpen reader(in.TempArchive, GENERIC_READ, FILE_SHARE_READ);
-    ASSERT_TRUE(reader.h);
-    Form form;
-    EXPECT_EQ(form.Save(in.Target), 1);
-    EXPECT_EQ(Snapshot(in.Target), before);
-    EXPECT_EQ(ReadBytes(in.TempArchive), "held by another program");
-}
-
-TEST(ArchiveStep, AFailedFinalCopyIsAFailureAndKeepsTheTemporaryArchive) {
-    // Another program reads the old archive in the folder: it can be archived,
-    // but neither deleted nor overwritten.
+TEST(ArchiveStep, AnArchiveThatCannotBePutInPlaceDeletesNothing) {
+    // Another program reads the old archive in the folder and lets nobody
+    // replace it: the new archive cannot take its name.
     Install in;
     WriteBytes(in.Target + L"\\vlmaltinst.zip", "an earlier archive");
     HeldOpen reader(in.Target + L"\\vlmaltinst.zip", GENERIC_READ, FILE_SHARE_READ);
     ASSERT_TRUE(reader.h);
+    const auto before = Snapshot(in.Target);
     Form form;
-    BoxWatcher watcher;  // the shell may report the file it could not delete
     EXPECT_EQ(form.Save(in.Target), 1);
-    watcher.Stop();
-    EXPECT_EQ(ReadBytes(in.Target + L"\\vlmaltinst.zip"), "an earlier archive");
-    EXPECT_EQ(ArchiveEntries(in.TempArchive), 5);
+    EXPECT_EQ(Snapshot(in.Target), before);  // no partial copy under any name either
+    EXPECT_TRUE(Listing(in.Temp).empty());
 }
 
-TEST(ArchiveStep, RefusesAFolderWithoutParentBeforeWritingAnything) {
-    // "Prog\.." names the folder holding the program folder; emptying it would
-    // reach beyond the installation.
-    Install in;
-    const auto before = Snapshot(in.Root.Path());
-    Form form;
-    EXPECT_EQ(form.Save(in.Target + L"\\.."), 1);
-    EXPECT_EQ(Snapshot(in.Root.Path()), before);
-}
-
-TEST(ArchiveStep, KnowsWhichFoldersHaveAParent) {
+TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
+    // The ini, data or temporary folder would be emptied with the program folder.
     const struct {
-        const wchar_t* Dir;
-        bool HasParent;
+        const char* Field;
+        std::wstring TFHaupt::*Member;
+    } fields[] = {
+        {"IniDir", &TFHaupt::IniDir},   {"DataDir", &TFHaupt::DataDir}, {"BaseDir", &TFHaupt::BaseDir},
+        {"FormsDir", &TFHaupt::FormsDir}, {"NkkDir", &TFHaupt::NkkDir},
+    };
+    for (const auto& field : fields) {
+        SCOPED_TRACE(field.Field);
+        Install in;
+        MakeDirs(in.Target + L"\\Daten");
+        WriteBytes(in.Target + L"\\Daten\\VelmUser.ini", "[Benutzer]\r\nUserZahl=0\r\n");
+        const auto before = Snapshot(in.Target);
+        Form form;
+        // Another spelling of the same folder: other letter case, "/" and "..".
+        form.f.*field.Member = in.Root.Path() + L"\\PROG\\Hilfe/..\\daten\\";
+        EXPECT_EQ(form.Save(in.Target), 1);
+        EXPECT_EQ(Snapshot(in.Target), before);
+        EXPECT_TRUE(Listing(in.Temp).empty());
+    }
+    Install in;
+    const auto before = Snapshot(in.Target);
+    const std::wstring inner = in.Target + L"\\Temp\\";
+    MakeDirs(inner);
+    ::SetEnvironmentVariableW(L"TMP", inner.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", inner.c_str());
+    Form form;
+    EXPECT_EQ(form.Save(in.Target), 1);
+    ::RemoveDirectoryW(inner.c_str());
+    EXPECT_EQ(Snapshot(in.Target), before);
+}
+
+TEST(ArchiveStep, NamesTheProgramFolderByItsFullPathOrRefusesIt) {
+    wchar_t cwd[MAX_PATH]{};
+    ::GetCurrentDirectoryW(MAX_PATH, cwd);
+    const std::wstring here = cwd;
+    const std::wstring drive = here.substr(0, 2);
+    const struct {
+        std::wstring Dir;
+        std::wstring Folder;  // empty: refused
     } cases[] = {
-        {L"", false},
-        {L"C:", false},
-        {L"C:\\", false},
-        {L"\\", false},
-        {L"Prog", false},
-        {L"C:Prog", false},
-        {L"C:/Schule/Prog", false},
-        {L"\\\\server\\share", false},
-        {L"\\\\server\\share\\", false},
-        {L"\\\\?\\C:", false},
-        {L"D:\\Schule\\Prog\\..", false},
-        {L"D:\\Schule\\Prog\\.", false},
-        {L"D:\\Schule\\Prog", true},
-        {L"D:\\Prog", true},
-        {L"D:\\Velm\\", true},
-        {L"Schule\\Prog", true},
-        {L"\\Prog", true},
-        {L"\\\\server\\share\\Prog", true},
-        {L"\\\\?\\C:\\Prog", true},
+        {L"", L""},
+        {L"C:", L""},
+        {L"C:\\", L""},
+        {L"C:/", L""},
+        {L"\\", L""},
+        {L"C:Prog", L""},
+        {L"E:\\Hilfe/..", L""},
+        {L"E:\\Hilfe\\..\\", L""},
+        {L"D:\\a\\..\\..", L""},
+        {L"\\\\server\\share", L""},
+        {L"\\\\server\\share\\", L""},
+        {L"\\\\?\\C:", L""},
+        {L"\\\\?\\C:\\", L""},
+        {L"\\\\?\\UNC\\server\\share", L""},
+        {L"C:/Schule/Prog", L"C:\\Schule\\Prog"},
+        {L"D:\\Schule\\Prog\\..", L"D:\\Schule"},
+        {L"D:\\Schule\\Prog\\.", L"D:\\Schule\\Prog"},
+        {L"D:\\Velm\\", L"D:\\Velm"},
+        {L"D:\\Velm\\\\", L"D:\\Velm"},
+        {L"D:\\Velm/", L"D:\\Velm"},
+        {L"\\\\server\\share\\Prog", L"\\\\server\\share\\Prog"},
+        {L"\\\\?\\C:\\Prog", L"C:\\Prog"},
+        {L"\\\\?\\UNC\\server\\share\\Prog", L"\\\\server\\share\\Prog"},
+        {L"Schule\\Prog", here + L"\\Schule\\Prog"},
+        {L"Prog", here + L"\\Prog"},
+        {L"\\Prog", drive + L"\\Prog"},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(testing::PrintToString(std::wstring(c.Dir)));
-        EXPECT_EQ(HasParentFolder(c.Dir), c.HasParent);
+        SCOPED_TRACE(testing::PrintToString(c.Dir));
+        EXPECT_EQ(ProgramFolder(c.Dir), c.Folder);
+    }
+}
+
+TEST(ArchiveStep, KnowsWhatLiesWithinAFolder) {
+    const struct {
+        const wchar_t* Path;
+        const wchar_t* Folder;
+        bool Within;
+    } cases[] = {
+        {L"D:\\Prog", L"D:\\Prog", true},
+        {L"D:\\Prog\\", L"D:\\Prog", true},
+        {L"d:\\PROG\\Daten", L"D:\\Prog", true},
+        {L"D:\\Prog\\Daten\\x", L"D:\\Prog\\", true},
+        {L"D:\\Programme", L"D:\\Prog", false},
+        {L"D:\\Pro", L"D:\\Prog", false},
+        {L"D:\\Schule", L"D:\\Schule\\Prog", false},
+        {L"", L"D:\\Prog", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.Path)));
+        EXPECT_EQ(IsWithin(c.Path, c.Folder), c.Within);
     }
 }
 

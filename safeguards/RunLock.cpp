@@ -1,0 +1,24 @@
+// Only one updater works at a time: two runs at once would archive and empty
+// the same folder, or write the same record, over each other.
+#include "Fehler.h"
+#include "Haupt.h"
+
+namespace {
+// Shared by both programs, in every session of the computer.
+const wchar_t kRunLockName[] = L"Global\\VelmoraUpdater";
+}  // namespace
+
+int TFHaupt::PruefeAndereUpdates() {
+    if (runLock_) return 0;  // held since this program's first run
+    unique_handle lock(::CreateMutexW(nullptr, FALSE, kRunLockName));
+    if (!lock) RaiseError(L"Die Sperre gegen ein zweites Update kann nicht angelegt werden");
+    // An abandoned lock belonged to an updater that was ended from outside:
+    // what it left behind is safe to work on again.
+    const DWORD state = ::WaitForSingleObject(lock.get(), 0);
+    if (state == WAIT_OBJECT_0 || state == WAIT_ABANDONED) {
+        runLock_ = std::move(lock);
+        return 0;
+    }
+    ErrorBox(L"Ein anderes Velmora-Update l\u00e4uft bereits.\nDas Update wird abgebrochen!");
+    return 1;
+}
