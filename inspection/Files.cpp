@@ -1,5 +1,6 @@
 #include "Files.h"
 #include <windows.h>
+#include <vector>
 #include "../shell/Raii.h"
 
 bool FileExists(const std::wstring& path) {
@@ -32,26 +33,19 @@ std::wstring ExtendedPath(const std::wstring& fullPath) {
     return L"\\\\?\\" + fullPath;
 }
 
-std::wstring FinalPath(const std::wstring& path) {
-    // Attributes only: opens files held by others, and folders (backup semantics).
+std::wstring VolumePath(const std::wstring& path) {
+    // Attributes only: opens files held by others, and folders (backup
+    // semantics). The file name information has no length limit, where the
+    // final-path call of some platforms stops short of long paths.
     unique_hfile h(::CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!h) return {};
-    std::wstring final(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetFinalPathNameByHandleW(h.get(), final.data(), static_cast<DWORD>(final.size()),
-                                                    FILE_NAME_NORMALIZED);
-        if (n == 0) return {};
-        if (n < final.size()) {
-            final.resize(n);
-            break;
-        }
-        final.resize(n + 1);
-    }
-    if (final.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + final.substr(8);
-    if (final.rfind(L"\\\\?\\", 0) == 0) return final.substr(4);
-    return final;
+    std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + 64 * 1024);
+    if (!::GetFileInformationByHandleEx(h.get(), FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size())))
+        return {};
+    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {

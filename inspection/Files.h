@@ -14,10 +14,11 @@ std::wstring FullPath(const std::wstring& path);
 // and without resolving it again; "\\server\share\x" becomes "\\?\UNC\server\share\x".
 // A path already in that form is returned as it is.
 std::wstring ExtendedPath(const std::wstring& fullPath);
-// Where a file or folder really is, links and junctions resolved, in plain
-// form (without "\\?\"); empty when it cannot be opened. A path whose final
-// form differs from the one it was reached by goes through a link.
-std::wstring FinalPath(const std::wstring& path);
+// Where a file or folder really is on its volume, links and junctions
+// resolved: its path from the volume's root, without the drive ("\Schule\x").
+// Empty when it cannot be opened. A path whose volume path differs from the
+// one it was reached by goes through a link.
+std::wstring VolumePath(const std::wstring& path);
 // Whether two paths are the same text, letter case aside, as the file system
 // compares names.
 bool SamePath(const std::wstring& a, const std::wstring& b);

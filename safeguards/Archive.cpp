@@ -61,10 +61,10 @@ std::uint64_t SizeOf(const WIN32_FIND_DATAW& fd) {
 }
 
 // Whether a file below top really lies there. Some platforms show a link to a
-// file as a plain file, and deleting it there deletes what it points to; its
-// final path tells it apart.
-bool InPlace(const std::wstring& full, const std::wstring& top, const std::wstring& topFinal) {
-    return SamePath(FinalPath(full), topFinal + full.substr(top.size()));
+// file as a plain file, and deleting it there deletes what it points to; where
+// it really lies tells it apart.
+bool InPlace(const std::wstring& full, const std::wstring& top, const std::wstring& topOnVolume) {
+    return SamePath(VolumePath(full), topOnVolume + full.substr(top.size()));
 }
 
 bool HasParentFolder(const std::wstring& full) {
@@ -134,7 +134,7 @@ void PlaceArchive(const std::wstring& source, const std::wstring& destination) {
 // The deletion's view of the program folder.
 struct Emptying {
     const std::wstring& Top;
-    std::wstring TopFinal;
+    std::wstring TopOnVolume;
     const ArchivedFiles& Archived;
 };
 
@@ -154,7 +154,7 @@ bool RemoveFolderLink(const std::wstring& path, const WIN32_FIND_DATAW& fd) {
 bool RemoveArchived(const std::wstring& path, const WIN32_FIND_DATAW& fd, const Emptying& e) {
     const auto it = e.Archived.find(path);
     if (it == e.Archived.end() || it->second.Size != SizeOf(fd) ||
-        ::CompareFileTime(&it->second.LastWrite, &fd.ftLastWriteTime) != 0 || !InPlace(path, e.Top, e.TopFinal))
+        ::CompareFileTime(&it->second.LastWrite, &fd.ftLastWriteTime) != 0 || !InPlace(path, e.Top, e.TopOnVolume))
         return false;
     const std::wstring p = ExtendedPath(path);
     const bool readOnly = fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY;
@@ -234,8 +234,8 @@ void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived)
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) RaiseError(L"Der Ordner ist eine Verknüpfung: " + top);
     // The parent of the top folder, with its backslash: every entry name then
     // begins with the top folder's own name.
-    ArchiveWalk walk{archive, top, FinalPath(top), top.substr(0, top.rfind(L'\\') + 1), archived};
-    if (walk.TopFinal.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + top);
+    ArchiveWalk walk{archive, top, VolumePath(top), top.substr(0, top.rfind(L'\\') + 1), archived};
+    if (walk.TopOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + top);
     ZipFolder(top, walk);
 }
 
@@ -255,7 +255,7 @@ void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk) {
         if (IsFolder(fd) || IsLink(fd)) continue;
         const std::wstring full = Dir + fd.cFileName;
         if (full == OwnPath()) continue;  // exact text, letter case included
-        if (!InPlace(full, walk.Top, walk.TopFinal)) continue;  // a link to a file
+        if (!InPlace(full, walk.Top, walk.TopOnVolume)) continue;  // a link to a file
         std::wstring name = relative + fd.cFileName;
         std::replace(name.begin(), name.end(), L'\\', L'/');
         walk.Archive.AddFile(ExtendedPath(full), name);
@@ -265,8 +265,8 @@ void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk) {
 
 std::size_t DeleteFiles(const std::wstring& Dir, const ArchivedFiles& archived,
                         std::initializer_list<const wchar_t*> keep) {
-    const Emptying e{Dir, FinalPath(Dir), archived};
-    if (e.TopFinal.empty()) return 1;
+    const Emptying e{Dir, VolumePath(Dir), archived};
+    if (e.TopOnVolume.empty()) return 1;
     return EmptyFolder(Dir + L"\\", e, keep);
 }
 

@@ -27,7 +27,7 @@ using ArchivedFiles = std::unordered_map<std::wstring, ArchivedFile>;
 struct ArchiveWalk {
     ZipWriter& Archive;
     std::wstring Top;       // the program folder, full path without final backslash
-    std::wstring TopFinal;  // where it really is, links resolved
+    std::wstring TopOnVolume;  // where it really is on its volume, links resolved
     std::wstring Base;      // its parent with the final backslash
     ArchivedFiles* Archived = nullptr;  // receives every file that became an entry
 };

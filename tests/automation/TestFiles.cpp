@@ -2,6 +2,8 @@
 #include <shellapi.h>
 #include <atomic>
 #include <cstdint>
+#include <cstdlib>
+#include "Automation.h"
 #include <stdexcept>
 
 namespace vlmtest {
@@ -40,21 +42,25 @@ std::wstring Long(std::wstring path) {
     return path.rfind(L"\\\\", 0) == 0 ? path : L"\\\\?\\" + path;
 }
 
-// Where a file really is, links resolved; some platforms show a link to a file
-// as a plain file, and deleting it there deletes its target.
-std::wstring Final(const std::wstring& path) {
+// Where a file really is on its volume, links resolved; some platforms show a
+// link to a file as a plain file, and deleting it there deletes its target.
+std::wstring OnVolume(const std::wstring& path) {
     HANDLE h = ::CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return {};
-    wchar_t buffer[4096]{};
-    const DWORD n = ::GetFinalPathNameByHandleW(h, buffer, 4096, 0);
+    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 65536);
+    const BOOL ok = ::GetFileInformationByHandleEx(h, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
     ::CloseHandle(h);
-    return n && n < 4096 ? std::wstring(buffer, n) : std::wstring();
+    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+    return ok ? std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t)) : std::wstring();
 }
 
 bool IsLink(const std::wstring& path, DWORD attributes) {
+    // The path below the drive ("C:") or share is where the file must lie.
+    const std::wstring plain = Long(path).substr(4);
+    const std::wstring below = plain.substr(plain.find(L'\\'));
     return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-           ::CompareStringOrdinal(Final(path).c_str(), -1, Long(path).c_str(), -1, TRUE) != CSTR_EQUAL;
+           ::CompareStringOrdinal(OnVolume(path).c_str(), -1, below.c_str(), -1, TRUE) != CSTR_EQUAL;
 }
 
 template <typename Visit>
@@ -75,11 +81,11 @@ void RemoveTree(const std::wstring& folder) {
     while (path.size() > 3 && path.back() == L'\\') path.pop_back();
     ForEach(path, [&](const WIN32_FIND_DATAW& fd) {
         const std::wstring full = path + L"\\" + fd.cFileName;
-        if (IsLink(full, fd.dwFileAttributes)) {
-            // The link itself, never what it points to.
-            RunHostCommand(L"/bin/rm -f \"" + HostPath(full) + L"\"");
+        // A link itself goes, never what it points to. The host tells links
+        // for sure: the platform's view depends on its drive letters.
+        if (IsLink(full, fd.dwFileAttributes) &&
+            RunHostCommand(L"[ -L \"" + HostPath(full) + L"\" ] && rm -f \"" + HostPath(full) + L"\"") == 0)
             return;
-        }
         ::SetFileAttributesW(Long(full).c_str(), FILE_ATTRIBUTE_NORMAL);
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             RemoveTree(full);
@@ -87,7 +93,10 @@ void RemoveTree(const std::wstring& folder) {
             ::DeleteFileW(Long(full).c_str());
     });
     ::SetFileAttributesW(Long(path).c_str(), FILE_ATTRIBUTE_NORMAL);
-    ::RemoveDirectoryW(Long(path).c_str());
+    // A link whose target went first is not listed by some platforms at all:
+    // the host removes what is left (its rm never follows a link).
+    if (!::RemoveDirectoryW(Long(path).c_str()) && ::GetLastError() == ERROR_DIR_NOT_EMPTY)
+        RunHostCommand(L"rm -rf \"" + HostPath(path) + L"\"");
 }
 
 std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder) {
@@ -133,17 +142,32 @@ std::optional<std::vector<std::wstring>> ArchiveNames(const std::wstring& path) 
     return names;
 }
 
-void RunHostCommand(const std::wstring& commandLine) {
-    // Wine starts a host program given by its host path like any other.
-    std::wstring line = commandLine;
+int RunHostCommand(const std::wstring& commandLine) {
+    // Wine starts a host program given by its host path, but hands back no
+    // handle to wait on: the command runs from a script that leaves its exit
+    // code in a file, and the file is awaited.
+    static std::atomic<int> counter{0};
+    wchar_t temp[MAX_PATH]{};
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring stem = std::wstring(temp) + L"vlm_host_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+                              std::to_wstring(counter++);
+    const std::wstring script = stem + L".sh", done = stem + L".rc";
+    const std::string rc = WideToUtf8(HostPath(done));
+    WriteBytes(script, WideToUtf8(commandLine) + "\necho $? > '" + rc + ".part' && mv '" + rc + ".part' '" + rc + "'\n");
+    std::wstring line = L"/bin/sh \"" + HostPath(script) + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
     if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
         throw std::runtime_error("cannot start a host program");
-    ::WaitForSingleObject(pi.hProcess, 60000);
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
+    const bool finished = WaitFor([&] { return Exists(done); }, 60000);
+    ::DeleteFileW(script.c_str());
+    if (!finished) throw std::runtime_error("a host program did not finish: " + WideToUtf8(commandLine));
+    const int code = std::atoi(ReadBytes(done).value_or("-1").c_str());
+    ::DeleteFileW(done.c_str());
+    return code;
 }
 
 std::wstring HostPath(const std::wstring& path) {
@@ -159,9 +183,9 @@ std::wstring HostPath(const std::wstring& path) {
 }
 
 void HostSymlink(const std::wstring& target, const std::wstring& link) {
-    RunHostCommand(L"/bin/ln -s \"" + HostPath(target) + L"\" \"" + HostPath(link) + L"\"");
-    if (::GetFileAttributesW(Long(link).c_str()) == INVALID_FILE_ATTRIBUTES)
-        throw std::runtime_error("cannot make a host link");
+    const std::wstring command = L"/bin/ln -s \"" + HostPath(target) + L"\" \"" + HostPath(link) + L"\"";
+    if (RunHostCommand(command) != 0 || ::GetFileAttributesW(Long(link).c_str()) == INVALID_FILE_ATTRIBUTES)
+        throw std::runtime_error("cannot make a host link: " + WideToUtf8(command));
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {

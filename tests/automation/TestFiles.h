@@ -46,8 +46,9 @@ std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder);
 // nothing when the file does not end in an end record without comment.
 std::optional<std::vector<std::wstring>> ArchiveNames(const std::wstring& path);
 
-// Runs a program of the machine Wine runs on (such as /bin/ln) and waits for it.
-void RunHostCommand(const std::wstring& commandLine);
+// Runs a command line of the machine Wine runs on (such as /bin/ln ...) in its
+// shell, waits for it and returns its exit code.
+int RunHostCommand(const std::wstring& commandLine);
 // The host's own path of a Windows path.
 std::wstring HostPath(const std::wstring& path);
 // A symbolic link of the host's file system, which the platform shows as a link

@@ -1,0 +1,327 @@
+// The directory updater empties a folder: these runs of the real programs try
+// to make it touch something outside that folder, or lose a file on the way.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <functional>
+#include <set>
+#include "Automation.h"
+#include "RunLogs.h"
+#include "SampleInstall.h"
+#include "TestFiles.h"
+
+using namespace vlmtest;
+
+namespace {
+
+std::wstring Updater() { return BinDir() + L"\\VLMUpdaterP2_11.exe"; }
+std::wstring Record(const SampleInstall& s) { return s.IniDir + L"VLM_9_Update.ini"; }
+const std::wstring kOtherUpdater = L"Ein anderes Velmora-Update l\u00e4uft bereits." + kAbortLine;
+
+struct RunEnd {
+    std::optional<DWORD> Exit;
+    std::vector<BoxSeen> Boxes;  // after the confirmation
+};
+
+// Confirms the update, starts the run and answers every box with OK until the
+// program ends.
+RunEnd RunThrough(Program& p) {
+    RunEnd end;
+    const auto confirm = p.WaitBox();
+    EXPECT_TRUE(confirm);
+    if (!confirm) return end;
+    p.Answer(L"&Ja");
+    HWND main = p.MainWindow();
+    EXPECT_TRUE(main);
+    if (!main) return end;
+    ClickButton(main, L"Weiter");
+    const DWORD until = ::GetTickCount() + 120000;
+    while (!(end.Exit = p.WaitExit(50)) && ::GetTickCount() < until) {
+        if (!FindBox(p.Pid())) continue;
+        if (const auto box = p.WaitBox(1000)) {
+            end.Boxes.push_back(*box);
+            p.Answer(L"OK");
+        }
+    }
+    return end;
+}
+
+// Every file and folder of before is still there, unchanged.
+void ExpectKept(const std::map<std::wstring, std::string>& before, const std::map<std::wstring, std::string>& after) {
+    for (const auto& [name, content] : before) {
+        SCOPED_TRACE(testing::PrintToString(name));
+        const auto it = after.find(name);
+        ASSERT_NE(it, after.end());
+        EXPECT_EQ(it->second, content);
+    }
+}
+
+std::set<std::wstring> Names(const std::wstring& archive) {
+    const auto names = ArchiveNames(archive);
+    EXPECT_TRUE(names);
+    return names ? std::set<std::wstring>(names->begin(), names->end()) : std::set<std::wstring>();
+}
+
+std::set<std::wstring> Keys(const std::map<std::wstring, std::string>& tree) {
+    std::set<std::wstring> keys;
+    for (const auto& [name, content] : tree) keys.insert(name);
+    return keys;
+}
+
+// The sample's own program files, as entries.
+const std::set<std::wstring> kSampleEntries = {
+    L"Programm/Hilfe/Bilder/logo.png", L"Programm/Hilfe/index.htm", L"Programm/Velmora.chm",
+    L"Programm/Velmora10.EXE", L"Programm/VelmStart.ini",
+};
+const std::set<std::wstring> kEmptied = {L"VelmStart.ini", L"vlmaltinst.zip"};
+
+// Pseudo-random bytes that deflate cannot shrink.
+std::string Incompressible(size_t size, std::uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (auto& b : bytes) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        b = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+TEST(ArchiveSafety, LinksAreNeitherArchivedNorFollowedByTheDeletion) {
+    struct Case {
+        const char* Name;
+        std::wstring Link;  // below the program folder
+        std::function<std::wstring(const SampleInstall&, const std::wstring& outside)> Target;
+    };
+    const Case cases[] = {
+        {"folder link to a folder outside", L"Verweis", [](const SampleInstall&, const std::wstring& o) { return o; }},
+        {"file link to a file outside", L"Hilfe\\verweis.txt",
+         [](const SampleInstall&, const std::wstring& o) { return o + L"\\kanarie.txt"; }},
+        {"link back to the program folder", L"Hilfe\\Schleife",
+         [](const SampleInstall& s, const std::wstring&) { return s.ProgramDir; }},
+        {"link to Velmora's data", L"Daten", [](const SampleInstall& s, const std::wstring&) { return s.BaseDir; }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"link");
+        const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+        const std::wstring outside = root / L"Draussen";
+        MakeDirs(outside + L"\\tief");
+        WriteBytes(outside + L"\\kanarie.txt", "canary");
+        WriteBytes(outside + L"\\tief\\kanarie2.txt", "canary below");
+        HostSymlink(c.Target(s, outside), s.ProgramDir + L"\\" + c.Link);
+        const auto outsideBefore = TreeSnapshot(outside);
+        const auto dataBefore = TreeSnapshot(s.BaseDir);
+
+        Program p(Updater(), L"\"" + s.ProgramDir + L"\"");
+        const RunEnd end = RunThrough(p);
+        EXPECT_EQ(end.Exit, 0u);
+        EXPECT_TRUE(end.Boxes.empty());
+        EXPECT_EQ(TreeSnapshot(outside), outsideBefore);
+        ExpectKept(dataBefore, TreeSnapshot(s.BaseDir));
+        EXPECT_EQ(Names(s.ProgramDir + L"\\vlmaltinst.zip"), kSampleEntries);
+        // The platform here cannot remove a link without touching its target,
+        // so the link stays; everything else is gone.
+        auto left = Keys(TreeSnapshot(s.ProgramDir));
+        left.erase(c.Link);
+        left.erase(L"Hilfe");  // holds a link that stays
+        EXPECT_EQ(left, kEmptied);
+        EXPECT_EQ(ReadProfile(Record(s), L"Update", L"Erfolg"), L"0");
+    }
+}
+
+TEST(ArchiveSafety, ADeepTreeIsArchivedAndDeletedWithoutTouchingTheCurrentFolder) {
+    TempDir root(L"deep");
+    const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+    std::wstring deep = s.ProgramDir, entry = L"Programm";
+    for (int i = 0; deep.size() < 320; ++i) {
+        const std::wstring part = L"Unterordner_mit_langem_Namen_" + std::to_wstring(i);
+        deep += L"\\" + part;
+        entry += L"/" + part;
+        ASSERT_TRUE(::CreateDirectoryW((L"\\\\?\\" + deep).c_str(), nullptr));
+    }
+    WriteBytes(L"\\\\?\\" + deep + L"\\tief.txt", "deep down");
+    // The updater's current folder, which a deletion gone astray would empty.
+    const std::wstring current = root / L"Arbeitsordner";
+    MakeDirs(current);
+    WriteBytes(current + L"\\kanarie.txt", "canary");
+    const auto currentBefore = TreeSnapshot(current);
+
+    Program p(Updater(), L"\"" + s.ProgramDir + L"\"", current);
+    const RunEnd end = RunThrough(p);
+    EXPECT_EQ(end.Exit, 0u);
+    EXPECT_EQ(TreeSnapshot(current), currentBefore);
+    auto expected = kSampleEntries;
+    expected.insert(entry + L"/tief.txt");
+    EXPECT_EQ(Names(s.ProgramDir + L"\\vlmaltinst.zip"), expected);
+    EXPECT_EQ(Keys(TreeSnapshot(s.ProgramDir)), kEmptied);
+}
+
+TEST(ArchiveSafety, EverySpellingOfTheFolderNamesItOrIsRefused) {
+    struct Case {
+        const char* Name;
+        std::function<std::wstring(const SampleInstall&)> Argument;
+        bool Relative;  // started in the sample's root folder
+    };
+    const Case cases[] = {
+        {"final slash", [](const SampleInstall& s) { return s.ProgramDir + L"/"; }, false},
+        {"slash and dot dot", [](const SampleInstall& s) { return s.ProgramDir + L"\\Hilfe/.."; }, false},
+        {"relative", [](const SampleInstall&) { return std::wstring(L"Programm"); }, true},
+        {"extended-length form", [](const SampleInstall& s) { return L"\\\\?\\" + s.ProgramDir; }, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"form");
+        const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+        auto outsideBefore = TreeSnapshot(root.Path());
+        Program p(Updater(), L"\"" + c.Argument(s) + L"\"", c.Relative ? root.Path() : L"");
+        const RunEnd end = RunThrough(p);
+        EXPECT_EQ(end.Exit, 0u);
+        EXPECT_EQ(Names(s.ProgramDir + L"\\vlmaltinst.zip"), kSampleEntries);
+        EXPECT_EQ(Keys(TreeSnapshot(s.ProgramDir)), kEmptied);
+        for (auto it = outsideBefore.begin(); it != outsideBefore.end();)
+            it = it->first.rfind(L"Programm", 0) == 0 ? outsideBefore.erase(it) : std::next(it);
+        ExpectKept(outsideBefore, TreeSnapshot(root.Path()));
+    }
+}
+
+TEST(ArchiveSafety, AnInstallationAtTheRootOfADriveIsNeverEmptied) {
+    // "C:\Hilfe/.." is the root of drive C: (of this build's own prefix).
+    TempDir root(L"root");
+    const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+    const std::wstring exe = L"C:\\Velmora10.EXE", ini = L"C:\\VelmStart.ini";
+    ASSERT_FALSE(Exists(exe));
+    ASSERT_TRUE(::CopyFileW((s.ProgramDir + L"\\Velmora10.EXE").c_str(), exe.c_str(), TRUE));
+    ASSERT_TRUE(::CopyFileW((s.ProgramDir + L"\\VelmStart.ini").c_str(), ini.c_str(), TRUE));
+    const auto before = TreeSnapshot(root.Path());
+    const auto programBefore = ReadBytes(exe);
+
+    Program p(Updater(), L"C:\\Hilfe/..");
+    const RunEnd end = RunThrough(p);
+    const bool programKept = ReadBytes(exe) == programBefore, iniKept = Exists(ini);
+    const bool archived = Exists(L"C:\\vlmaltinst.zip");
+    ::DeleteFileW(exe.c_str());
+    ::DeleteFileW(ini.c_str());
+    ::DeleteFileW(L"C:\\vlmaltinst.zip");
+    // The archive step refuses and the run goes on with the backups.
+    EXPECT_EQ(end.Exit, 0u);
+    EXPECT_TRUE(end.Boxes.empty());
+    EXPECT_TRUE(programKept);
+    EXPECT_TRUE(iniKept);
+    EXPECT_FALSE(archived);
+    EXPECT_TRUE(Exists(L"C:\\windows\\system32\\kernel32.dll"));
+    ExpectKept(before, TreeSnapshot(root.Path()));
+}
+
+TEST(ArchiveSafety, VelmoraDataInsideTheProgramFolderIsNeverEmptied) {
+    TempDir root(L"inner");
+    auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+    // Velmora's data folder moved into the program folder.
+    const std::wstring inner = s.ProgramDir + L"\\Velmora\\";
+    ASSERT_TRUE(::MoveFileW(s.BaseDir.c_str(), inner.c_str()));
+    s.BaseDir = inner;
+    s.DataDir = inner + L"Daten\\";
+    WriteIni(s.IniDir + L"velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + s.DataDir + L"\r\n");
+    const auto before = TreeSnapshot(s.ProgramDir);
+
+    Program p(Updater(), L"\"" + s.ProgramDir + L"\"");
+    const RunEnd end = RunThrough(p);
+    EXPECT_EQ(end.Exit, 0u);
+    ExpectKept(before, TreeSnapshot(s.ProgramDir));
+    EXPECT_FALSE(Exists(s.ProgramDir + L"\\vlmaltinst.zip"));
+    EXPECT_TRUE(Exists(s.DataDir + L"VLM_Bkp_FAECHERKANON.dbf"));
+}
+
+TEST(ArchiveSafety, OnlyOneUpdaterWorksAtATime) {
+    // Another updater holds the lock: nothing is touched.
+    {
+        TempDir root(L"lock");
+        const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+        const auto before = TreeSnapshot(root.Path());
+        HANDLE other = ::CreateMutexW(nullptr, TRUE, L"Global\\VelmoraUpdater");
+        ASSERT_TRUE(other);
+        Program p(Updater(), L"\"" + s.ProgramDir + L"\"");
+        const RunEnd end = RunThrough(p);
+        ::ReleaseMutex(other);
+        ::CloseHandle(other);
+        EXPECT_EQ(end.Exit, 1u);
+        ASSERT_EQ(end.Boxes.size(), 1u);
+        EXPECT_EQ(end.Boxes[0].Title, L"Fehler");
+        EXPECT_EQ(end.Boxes[0].Text, kOtherUpdater);
+        EXPECT_EQ(TreeSnapshot(root.Path()), before);
+    }
+    // Two registered-installation updaters started together on one
+    // installation: the second is refused and the first writes an intact record.
+    TempDir root(L"two");
+    const auto s = LayOutSample(root.Path(), Fixture(L"v10_1_0_3"));
+    RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+    registration.SetString(s.ProgramDir + L"\\");
+    const std::wstring registered = BinDir() + L"\\VLMUpdater11.exe";
+    Program first(registered, L"");
+    HWND firstMain = first.MainWindow();
+    ASSERT_TRUE(firstMain);
+    ClickButton(firstMain, L"Weiter");
+    ASSERT_TRUE(WaitFor([&] { return !LogLines(firstMain).empty(); }));
+    Program second(registered, L"");
+    HWND secondMain = second.MainWindow();
+    ASSERT_TRUE(secondMain);
+    ClickButton(secondMain, L"Weiter");
+    const auto box = second.WaitBox();
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->Text, kOtherUpdater);
+    second.Answer(L"OK");
+    EXPECT_EQ(second.WaitExit(), 1u);
+    EXPECT_EQ(first.WaitExit(30000), 0u);
+    const std::wstring record = s.IniDir + L"VLM_10_Update.ini";
+    EXPECT_EQ(ReadProfile(record, L"Update", L"Erfolg"), L"0");
+    EXPECT_EQ(ReadProfile(record, L"Update", L"Vorversion"), L"10.1.0.3");
+    EXPECT_NE(ReadProfile(record, L"Update", L"Datum"), L"");
+    EXPECT_NE(ReadProfile(record, L"Update", L"Uhrzeit"), L"");
+}
+
+// A small file system of its own, mounted for the object's lifetime; needs the
+// host's administrator.
+struct SmallDisk {
+    std::wstring Folder, Host;
+    bool Mounted = false;
+    SmallDisk(const std::wstring& folder, int megabytes) : Folder(folder), Host(HostPath(folder)) {
+        MakeDirs(folder);
+        RunHostCommand(L"/bin/mount -t tmpfs -o size=" + std::to_wstring(megabytes) + L"m tmpfs \"" + Host + L"\"");
+        ULARGE_INTEGER total{};
+        Mounted = ::GetDiskFreeSpaceExW((folder + L"\\").c_str(), nullptr, &total, nullptr) &&
+                  total.QuadPart <= static_cast<ULONGLONG>(megabytes) << 20;
+    }
+    ~SmallDisk() {
+        if (Mounted) RunHostCommand(L"/bin/umount \"" + Host + L"\"");
+    }
+    ULONGLONG Free() const {
+        ULARGE_INTEGER free{};
+        ::GetDiskFreeSpaceExW((Folder + L"\\").c_str(), &free, nullptr, nullptr);
+        return free.QuadPart;
+    }
+};
+
+TEST(ArchiveSafety, AFullDiskWhilePlacingTheArchiveDeletesNothing) {
+    TempDir root(L"full");
+    const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+    SmallDisk disk(root / L"Klein", 4);
+    if (!disk.Mounted) GTEST_SKIP() << "mounting a small file system needs the host's administrator";
+    // The program folder on the small disk: its files fit, their archive
+    // beside them does not.
+    const std::wstring program = disk.Folder + L"\\Programm";
+    MakeDirs(program);
+    ASSERT_TRUE(::CopyFileW((s.ProgramDir + L"\\Velmora10.EXE").c_str(), (program + L"\\Velmora10.EXE").c_str(), FALSE));
+    ASSERT_TRUE(::CopyFileW((s.ProgramDir + L"\\VelmStart.ini").c_str(), (program + L"\\VelmStart.ini").c_str(), FALSE));
+    WriteBytes(program + L"\\Velmora.dat", Incompressible(2500 * 1024, 7));
+    const auto before = TreeSnapshot(program);
+    const ULONGLONG freeBefore = disk.Free();
+
+    Program p(Updater(), L"\"" + program + L"\"");
+    const RunEnd end = RunThrough(p);
+    // The archive step fails; the backups still run.
+    EXPECT_EQ(end.Exit, 0u);
+    EXPECT_EQ(TreeSnapshot(program), before);  // no partial archive under any name
+    EXPECT_EQ(disk.Free(), freeBefore);
+    EXPECT_EQ(ReadProfile(Record(s), L"Update", L"Erfolg"), L"0");
+}
+
+}  // namespace
