@@ -19,3 +19,8 @@ set_tests_properties(archive_readers PROPERTIES TIMEOUT 600 LABELS archive)
 add_test(NAME archive_readers_large
          COMMAND ${VLM_ARCHIVE_CHECK} --large --work ${CMAKE_CURRENT_BINARY_DIR}/archive-large)
 set_tests_properties(archive_readers_large PROPERTIES TIMEOUT 1800 LABELS large)
+# The step killed at moments spread over its run: no file is ever lost.
+add_test(NAME archive_kill
+         COMMAND ${VLM_PYTHON} ${VLM_ARCHIVE_TESTS}/check_kill.py --wine-run ${CMAKE_BINARY_DIR}/wine-run
+                 --probe $<TARGET_FILE:archive_probe> --work ${CMAKE_CURRENT_BINARY_DIR}/archive-kill)
+set_tests_properties(archive_kill PROPERTIES TIMEOUT 900 LABELS archive)
