@@ -31,16 +31,19 @@ const char* NameOf(State s) {
 class Session {
 public:
     Session(Updater updater, State state)
-        : updater_(updater), sample_(LayOutSample(root_.Path(), Fixture(IsDirectory() ? L"v9_2_0_15" : L"v10_0_0_0"))) {
+        : updater_(updater),
+          sample_(LayOutSample(root_.Path(), Fixture(IsDirectory() ? L"v9_2_0_15" : L"v10_0_0_0"))) {
         // A folder where the record file should be stops the run at its end.
         if (state == State::Stopped) MakeDirs(Record());
         if (IsDirectory()) {
-            program_ = std::make_unique<Program>(BinDir() + L"\\VLMUpdaterP2_11.exe", L"\"" + sample_.ProgramDir + L"\"");
+            program_ = std::make_unique<Program>(BinDir() + L"\\VLMUpdaterP2_11.exe",
+                                                 L"\"" + sample_.ProgramDir + L"\"");
             auto confirm = program_->WaitBox();
             EXPECT_TRUE(confirm);
             if (confirm) program_->Answer(L"&Ja");
         } else {
-            registration_ = std::make_unique<RegistryValue>(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+            registration_ =
+                std::make_unique<RegistryValue>(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
             registration_->SetString(sample_.ProgramDir + L"\\");
             program_ = std::make_unique<Program>(BinDir() + L"\\VLMUpdater11.exe", L"");
         }
@@ -64,8 +67,12 @@ public:
     Program& Process() { return *program_; }
     HWND Main() const { return main_; }
     HWND Log() const { return ChildOfClass(main_, L"RICHEDIT50W"); }
-    std::wstring Record() const { return sample_.IniDir + (IsDirectory() ? L"VLM_9_Update.ini" : L"VLM_10_Update.ini"); }
-    const std::vector<std::wstring>& CompleteLog() const { return IsDirectory() ? kDirectoryRunLog : kRegisteredRunLog; }
+    std::wstring Record() const {
+        return sample_.IniDir + (IsDirectory() ? L"VLM_9_Update.ini" : L"VLM_10_Update.ini");
+    }
+    const std::vector<std::wstring>& CompleteLog() const {
+        return IsDirectory() ? kDirectoryRunLog : kRegisteredRunLog;
+    }
 
 private:
     Updater updater_;
