@@ -10,4 +10,5 @@ void TFHaupt::FormShow() {
     ClearLog();
     SetLogVisible(false, 0);
     SetOuterHeight(170);
+    CentreWindow();
 }

@@ -30,6 +30,19 @@ HIMAGELIST ButtonImages(HIMAGELIST source, std::initializer_list<int> glyphs) {
     return list;
 }
 
+// The rich-edit control answers that it wants every key, so the dialog manager
+// would leave Tab (typed into the log), Enter (a new line) and Esc (which makes
+// the control close its parent) to it. The log takes only characters and arrow
+// keys; Tab, Enter and Esc then move the focus and reach the two buttons. Tabbed
+// into, it keeps its selection instead of selecting all its text.
+WNDPROC richEditProc = nullptr;
+
+LRESULT CALLBACK LogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    const LRESULT result = ::CallWindowProcW(richEditProc, hwnd, msg, wParam, lParam);
+    if (msg == WM_GETDLGCODE) return result & (DLGC_WANTCHARS | DLGC_WANTARROWS);
+    return result;
+}
+
 void AttachImages(HWND button, HIMAGELIST images) {
     BUTTON_IMAGELIST bil{};
     bil.himl = images;
@@ -74,12 +87,8 @@ void TFHaupt::CreateForm(HINSTANCE instance) {
     ::AdjustWindowRectEx(&r, style, FALSE, exStyle);
     int width = r.right - r.left, height = r.bottom - r.top;
 
-    RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
-    if (Design.CentreOnDesktop) ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
-    int x = area.left + (area.right - area.left - width) / 2;
-    int y = area.top + (area.bottom - area.top - height) / 2;
-
-    Handle = ::CreateWindowExW(exStyle, kClassName, Design.Caption, style, x, y, width, height,
+    const POINT at = CentredOrigin(width, height);
+    Handle = ::CreateWindowExW(exStyle, kClassName, Design.Caption, style, at.x, at.y, width, height,
                                nullptr, nullptr, instance, this);
     if (!Handle) RaiseError(L"Das Hauptfenster konnte nicht erstellt werden");
     CreateControls(instance);
@@ -117,6 +126,8 @@ void TFHaupt::CreateControls(HINSTANCE instance) {
         logFont_.reset(MakeTahoma(11, ANSI_CHARSET));
         ::SendMessageW(REd_Ergebnis, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_.get()), FALSE);
         ::SendMessageW(REd_Ergebnis, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
+        richEditProc = reinterpret_cast<WNDPROC>(
+            ::SetWindowLongPtrW(REd_Ergebnis, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LogProc)));
         // Design content: one empty line.
         ::SetWindowTextW(REd_Ergebnis, L"");
     };
@@ -173,6 +184,19 @@ void TFHaupt::SetClientHeight(int height) {
                    SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+POINT TFHaupt::CentredOrigin(int width, int height) const {
+    RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    if (Design.CentreOnDesktop) ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    return POINT{area.left + (area.right - area.left - width) / 2, area.top + (area.bottom - area.top - height) / 2};
+}
+
+void TFHaupt::CentreWindow() {
+    RECT outer;
+    ::GetWindowRect(Handle, &outer);
+    const POINT at = CentredOrigin(outer.right - outer.left, outer.bottom - outer.top);
+    ::SetWindowPos(Handle, nullptr, at.x, at.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 void TFHaupt::SetOuterHeight(int height) {
     RECT outer;
     ::GetWindowRect(Handle, &outer);
@@ -219,6 +243,9 @@ LRESULT TFHaupt::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
         if (BtAbbruch) LayoutControls();
         return 0;
+    case WM_CLOSE:  // close button, system menu, Alt+F4, or posted by another program
+        OnClose();
+        return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);
         return 0;
@@ -231,6 +258,15 @@ void TFHaupt::OnCommand(int id, int code) {
     if (code != BN_CLICKED) return;
     if (id == IDCANCEL) Dispatch(&TFHaupt::BtAbbruchClick);
     if (id == IDOK) Dispatch(&TFHaupt::BtWeiterClick);
+}
+
+// A window without a close button ignores every request to close it. Otherwise
+// closing ends the message loop (exit code 0), except during a run: there the
+// installation must not go on, so it counts as "Abbruch".
+void TFHaupt::OnClose() {
+    if (Design.FixedDialogFrame) return;
+    if (running_) EndWith(1);
+    ::DestroyWindow(Handle);
 }
 
 void TFHaupt::BtAbbruchClick() { EndWith(1); }

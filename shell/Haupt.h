@@ -67,6 +67,7 @@ public:
     void SetLogVisible(bool visible, int height);
     void SetClientHeight(int height);
     void SetOuterHeight(int height);
+    void CentreWindow();  // for the window's present size, where the design places it
     int ClientHeight() const;
 
     // Installation inspection (inspection/, registered/)
@@ -121,6 +122,8 @@ private:
     void CreateControls(HINSTANCE instance);
     void LayoutControls();
     void OnCommand(int id, int code);
+    void OnClose();
+    POINT CentredOrigin(int width, int height) const;
 
     unique_himagelist abbruchImages_;
     unique_himagelist weiterImages_;

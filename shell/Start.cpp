@@ -28,7 +28,9 @@ int TFHaupt::RunMessageLoop() {
 void TFHaupt::ProcessMessages() {
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        if (msg.message == WM_QUIT) EndWith(0);  // the window was closed meanwhile
+        // The window was closed meanwhile. Closing during a run ends it with 1
+        // already; the check keeps any other way out of a run from reading as success.
+        if (msg.message == WM_QUIT) EndWith(running_ ? 1 : 0);
         Deliver(Handle, msg);
     }
 }

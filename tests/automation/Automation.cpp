@@ -1,4 +1,5 @@
 #include "Automation.h"
+#include <iterator>
 #include <stdexcept>
 
 namespace vlmtest {
@@ -129,17 +130,56 @@ SIZE OuterSize(HWND window) {
     return SIZE{r.right - r.left, r.bottom - r.top};
 }
 
-void PressKey(HWND main, UINT virtualKey) {
+HWND FocusedWindow(HWND main) {
     GUITHREADINFO info{};
     info.cbSize = sizeof(info);
-    HWND target = main;
-    if (::GetGUIThreadInfo(::GetWindowThreadProcessId(main, nullptr), &info) && info.hwndFocus)
-        target = info.hwndFocus;
+    if (!::GetGUIThreadInfo(::GetWindowThreadProcessId(main, nullptr), &info)) return nullptr;
+    return info.hwndFocus;
+}
+
+bool ClickInto(HWND control, int timeoutMs) {
+    ::PostMessageW(control, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(2, 2));
+    ::PostMessageW(control, WM_LBUTTONUP, 0, MAKELPARAM(2, 2));
+    return WaitFor([&] { return FocusedWindow(control) == control; }, timeoutMs);
+}
+
+namespace {
+HWND KeyTarget(HWND main) {
+    HWND focus = FocusedWindow(main);
+    return focus ? focus : main;
+}
+}  // namespace
+
+void PressKey(HWND main, UINT virtualKey) {
+    HWND target = KeyTarget(main);
     ::PostMessageW(target, WM_KEYDOWN, virtualKey, 1);
     ::PostMessageW(target, WM_KEYUP, virtualKey, 0xC0000001);
 }
 
+void PressAltKey(HWND main, UINT virtualKey) {
+    constexpr LPARAM kAltDown = 1 << 29;
+    HWND target = KeyTarget(main);
+    ::PostMessageW(target, WM_SYSKEYDOWN, virtualKey, 1 | kAltDown);
+    ::PostMessageW(target, WM_SYSKEYUP, virtualKey, 0xC0000001 | kAltDown);
+}
+
+void PressChord(std::initializer_list<WORD> keys) {
+    std::vector<INPUT> inputs;
+    auto add = [&](WORD key, DWORD flags) {
+        INPUT in{};
+        in.type = INPUT_KEYBOARD;
+        in.ki.wVk = key;
+        in.ki.dwFlags = flags;
+        inputs.push_back(in);
+    };
+    for (WORD key : keys) add(key, 0);
+    for (auto it = std::rbegin(keys); it != std::rend(keys); ++it) add(*it, KEYEVENTF_KEYUP);
+    ::SendInput(static_cast<UINT>(inputs.size()), inputs.data(), sizeof(INPUT));
+}
+
 void PressClose(HWND main) { ::PostMessageW(main, WM_SYSCOMMAND, SC_CLOSE, 0); }
+
+void PostClose(HWND main) { ::PostMessageW(main, WM_CLOSE, 0, 0); }
 
 Program::Program(const std::wstring& exe, const std::wstring& arguments, const std::wstring& workingDir) {
     std::wstring commandLine = L"\"" + exe + L"\"";

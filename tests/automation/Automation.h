@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <atomic>
 #include <chrono>
+#include <initializer_list>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -35,10 +36,27 @@ std::wstring StatusText(HWND main);
 bool LogVisible(HWND main);
 SIZE ClientSize(HWND window);
 SIZE OuterSize(HWND window);
+// The window that has the keyboard focus in the window's thread (the window
+// itself or one of its controls), or null.
+HWND FocusedWindow(HWND main);
+// Posts a left click into the control, which takes the focus when its program
+// handles the click, as it would a person's click; waits until it has the focus.
+// (SetFocus after AttachThreadInput works under Wine as well, but blocks while
+// the program is busy in a run.)
+bool ClickInto(HWND control, int timeoutMs = 10000);
 // Posts the key to the control that has the keyboard focus in the window's thread.
 void PressKey(HWND main, UINT virtualKey);
+// The key pressed with Alt held, as Alt+F4: the system-key messages carry the Alt
+// state in their own parameters.
+void PressAltKey(HWND main, UINT virtualKey);
+// Presses the keys in order and releases them in reverse, as keyboard input to
+// the foreground window. Unlike posted key messages this moves the receiving
+// thread's key state, which Shift+Tab needs.
+void PressChord(std::initializer_list<WORD> keys);
 // What the close button of the title bar does.
 void PressClose(HWND main);
+// A close request posted by another program.
+void PostClose(HWND main);
 
 // Waits until the predicate holds or the time is up; returns the last result.
 template <typename Predicate>

@@ -1,5 +1,6 @@
 // Show-time behaviour of both programs, driven as a person would.
 #include <gtest/gtest.h>
+#include <cstdlib>
 #include "Automation.h"
 #include "TestFiles.h"
 
@@ -139,6 +140,15 @@ TEST(RegisteredUpdaterShow, OpensCompactAndWaits) {
     HWND main = p.MainWindow();
     ASSERT_TRUE(main);
     EXPECT_EQ(WaitFor([&] { return OuterSize(main).cy == 170; }), true);
+    // Centred on the screen as it is shown, not as designed.
+    const auto centre = [&] {
+        RECT r;
+        ::GetWindowRect(main, &r);
+        return POINT{(r.left + r.right) / 2, (r.top + r.bottom) / 2};
+    };
+    const POINT screenCentre{::GetSystemMetrics(SM_CXSCREEN) / 2, ::GetSystemMetrics(SM_CYSCREEN) / 2};
+    EXPECT_EQ(WaitFor([&] { return std::abs(centre().y - screenCentre.y) <= 1; }), true);
+    EXPECT_LE(std::abs(centre().x - screenCentre.x), 1);
     EXPECT_FALSE(LogVisible(main));
     EXPECT_EQ(StatusText(main), L"");
     EXPECT_FALSE(p.WaitBox(500));
