@@ -10,6 +10,7 @@
 #include "../shell/Fehler.h"
 #include "../shell/Haupt.h"
 #include "Files.h"
+#include "Restore.h"
 #include "ZipWriter.h"
 
 namespace {
@@ -156,6 +157,8 @@ int TFHaupt::SaveVLMInst() {
                     RaiseError(L"Die Start-Ini kann nicht zwischengespeichert werden: " + parkedIni);
                 parked = true;
             }
+            RemovedFolders = CaptureFolders(TargetDir);
+            TargetEmptied = true;
             DeleteFiles(TargetDir + L"\\*.*");
             if (parked) ::CopyFileW(parkedIni.c_str(), startIni.c_str(), FALSE);
             const std::wstring finalArchive = TargetDir + L"\\vlmaltinst.zip";

@@ -81,6 +81,47 @@ std::optional<std::string> ReadBytes(const std::wstring& path) {
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
+void SetLastWrite(const std::wstring& path, const SYSTEMTIME& utc) {
+    FILETIME ft;
+    if (!::SystemTimeToFileTime(&utc, &ft)) throw std::runtime_error("invalid test time");
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE h = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool ok = h != INVALID_HANDLE_VALUE && ::SetFileTime(h, nullptr, nullptr, &ft);
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    if (!ok) throw std::runtime_error("cannot set the time of a test file");
+}
+
+namespace {
+void AddTree(const std::wstring& dir, const std::wstring& rel, std::map<std::wstring, std::string>& out) {
+    WIN32_FIND_DATAW fd;
+    HANDLE find = ::FindFirstFileW((dir + L"\\*").c_str(), &fd);
+    if (find == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const ULONGLONG time = ULONGLONG{fd.ftLastWriteTime.dwHighDateTime} << 32 | fd.ftLastWriteTime.dwLowDateTime;
+        const std::wstring key =
+            rel + name + L" [" + std::to_wstring(fd.dwFileAttributes) + L" " + std::to_wstring(time) + L"]";
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out[key + L"\\"] = "";
+            AddTree(dir + L"\\" + name, rel + name + L"\\", out);
+        } else {
+            out[key] = ReadBytes(dir + L"\\" + name).value_or("<unreadable>");
+        }
+    } while (::FindNextFileW(find, &fd));
+    ::FindClose(find);
+}
+}  // namespace
+
+std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& dir) {
+    std::map<std::wstring, std::string> out;
+    AddTree(dir, L"", out);
+    return out;
+}
+
 std::wstring ReadProfile(const std::wstring& path, const std::wstring& section, const std::wstring& key) {
     wchar_t buffer[2048]{};
     ::GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer, 2048, path.c_str());

@@ -1,6 +1,7 @@
 // Real files, folders and registry values for the tests, cleaned up afterwards.
 #pragma once
 #include <windows.h>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -34,6 +35,12 @@ void WriteBytes(const std::wstring& path, const std::string& bytes);
 void WriteIni(const std::wstring& path, const std::wstring& content);
 std::optional<std::string> ReadBytes(const std::wstring& path);
 bool Exists(const std::wstring& path);
+// Sets the last-write time of a file or folder (UTC), whatever its attributes.
+void SetLastWrite(const std::wstring& path, const SYSTEMTIME& utc);
+// Every file and folder below dir, each keyed by its relative path with its
+// attribute bits and last-write time; files map to their content. Two equal
+// snapshots mean the same names, bytes, times and attributes.
+std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& dir);
 std::wstring ReadProfile(const std::wstring& path, const std::wstring& section, const std::wstring& key);
 std::wstring Utf8ToWide(const std::string& text);
 std::string WideToUtf8(const std::wstring& text);
