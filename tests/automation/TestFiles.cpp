@@ -1,6 +1,8 @@
 #include "TestFiles.h"
 #include <shellapi.h>
 #include <atomic>
+#include <cstdint>
+#include <cstdio>
 #include <stdexcept>
 
 namespace vlmtest {
@@ -95,6 +97,18 @@ void SetLastWrite(const std::wstring& path, const SYSTEMTIME& utc) {
 }
 
 namespace {
+// Size and a 64-bit FNV-1a hash of the content: short enough to show in a
+// failed comparison, and no two different test files share one.
+std::string Fingerprint(const std::wstring& path) {
+    const auto bytes = ReadBytes(path);
+    if (!bytes) return "<unreadable>";
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : *bytes) hash = (hash ^ c) * 1099511628211ull;
+    char text[64];
+    std::snprintf(text, sizeof text, "%zu bytes, %016llx", bytes->size(), static_cast<unsigned long long>(hash));
+    return text;
+}
+
 void AddTree(const std::wstring& dir, const std::wstring& rel, std::map<std::wstring, std::string>& out) {
     WIN32_FIND_DATAW fd;
     HANDLE find = ::FindFirstFileW((dir + L"\\*").c_str(), &fd);
@@ -109,7 +123,7 @@ void AddTree(const std::wstring& dir, const std::wstring& rel, std::map<std::wst
             out[key + L"\\"] = "";
             AddTree(dir + L"\\" + name, rel + name + L"\\", out);
         } else {
-            out[key] = ReadBytes(dir + L"\\" + name).value_or("<unreadable>");
+            out[key] = Fingerprint(dir + L"\\" + name);
         }
     } while (::FindNextFileW(find, &fd));
     ::FindClose(find);

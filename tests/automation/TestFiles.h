@@ -38,7 +38,8 @@ bool Exists(const std::wstring& path);
 // Sets the last-write time of a file or folder (UTC), whatever its attributes.
 void SetLastWrite(const std::wstring& path, const SYSTEMTIME& utc);
 // Every file and folder below dir, each keyed by its relative path with its
-// attribute bits and last-write time; files map to their content. Two equal
+// attribute bits and last-write time; files map to their size and a hash of
+// their content. Two equal
 // snapshots mean the same names, bytes, times and attributes.
 std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& dir);
 std::wstring ReadProfile(const std::wstring& path, const std::wstring& section, const std::wstring& key);

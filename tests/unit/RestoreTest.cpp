@@ -457,8 +457,8 @@ TEST(Restore, RefusesDamagedOrForeignArchivesWithoutWritingAnything) {
         for (const auto& [name, content] : TreeSnapshot(s.Target)) {
             if (name.rfind(L"vlmaltinst.zip", 0) == 0 || name.rfind(L"Hilfe", 0) == 0) continue;
             EXPECT_EQ(name.rfind(L"a.txt", 0), 0u) << testing::PrintToString(name);
-            EXPECT_EQ(content, entries[0].Content);
         }
+        EXPECT_FALSE(Exists(s.Target + L"\\a.txt") && ReadBytes(s.Target + L"\\a.txt") != entries[0].Content);
         EXPECT_FALSE(Exists(s.Target + L"\\Hilfe\\b.txt") &&
                      ReadBytes(s.Target + L"\\Hilfe\\b.txt") != entries[1].Content);
     }
