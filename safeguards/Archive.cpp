@@ -12,6 +12,7 @@
 #include "../shell/Fehler.h"
 #include "../shell/Haupt.h"
 #include "Files.h"
+#include "Restore.h"
 #include "ZipWriter.h"
 
 namespace {
@@ -271,6 +272,10 @@ std::size_t DeleteFiles(const std::wstring& Dir, const ArchivedFiles& archived,
 }
 
 int TFHaupt::SaveVLMInst() {
+    // A run started again after an error report finds the folder archived and
+    // emptied by this program already: archiving what is left would only hide
+    // the installation one archive deeper.
+    if (TargetEmptied) return 0;
     int result = 1;
     {
         CursorChange hourglass(IDC_WAIT);
@@ -297,6 +302,8 @@ int TFHaupt::SaveVLMInst() {
             // Nothing is deleted before the complete archive stands in the
             // folder; the start ini and the archive stay in place meanwhile.
             PlaceArchive(tempArchive, target + L"\\vlmaltinst.zip");
+            RemovedFolders = CaptureFolders(target);
+            TargetEmptied = true;
             DeleteFiles(target, archived, {L"VelmStart.ini", L"vlmaltinst.zip"});
             result = 0;
         } catch (const EFehler&) {

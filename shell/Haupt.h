@@ -6,7 +6,9 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <string>
+#include <vector>
 #include "Raii.h"
+#include "Restore.h"
 
 // Placement of one control in design pixels (96 dpi).
 struct ControlPlace {
@@ -105,6 +107,10 @@ public:
     std::wstring InstalledVersion;
     int CompactClientHeight = 0;
     bool HasSubdir001 = false;
+    // Set by the archive step right before it starts deleting in TargetDir: an
+    // end with exit code 1 then first restores the folder from its archive.
+    bool TargetEmptied = false;
+    std::vector<FolderState> RemovedFolders;  // the folders below TargetDir before the deletion
 
     // Controls
     const FormDesign& Design;
@@ -124,6 +130,12 @@ private:
     void OnCommand(int id, int code);
     void OnClose();
     POINT CentredOrigin(int width, int height) const;
+    // Restores TargetDir from its archive before an end with exit code 1, with
+    // a log line before and after (shell/EndRestore.cpp).
+    void RestoreBeforeEnd();
+    // Paints the window and answers other programs' reads of it for ms
+    // milliseconds, without dispatching any input.
+    void ShowWithoutInput(DWORD ms);
 
     unique_himagelist abbruchImages_;
     unique_himagelist weiterImages_;
@@ -133,4 +145,5 @@ private:
     int logHeight_ = LogHeight;
     bool running_ = false;
     unique_handle runLock_;  // held from the first run until the program ends
+    bool restoring_ = false;  // from the start of the restore to the end: no handler runs
 };

@@ -36,6 +36,9 @@ void TFHaupt::ProcessMessages() {
 }
 
 void TFHaupt::EndWith(int exitCode) {
+    // Exit code 1 makes the installer abort, so the old installation must work
+    // again: put back what this run's archive step removed.
+    if (exitCode == 1 && TargetEmptied && !restoring_) RestoreBeforeEnd();
     if (EndHook) EndHook(exitCode);
     ::ExitProcess(static_cast<UINT>(exitCode));
 }

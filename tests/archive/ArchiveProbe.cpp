@@ -172,7 +172,9 @@ int wmain(int argc, wchar_t** argv) {
                 form.CreateForm(::GetModuleHandleW(nullptr));
                 formMade = true;
             }
+            // Each save is a run of its own, on a folder of its own.
             form.TargetDir = f[1];
+            form.TargetEmptied = false;
             const int result = form.SaveVLMInst();
             emit("{\"save\":" + Json(f[1]) + ",\"result\":" + std::to_string(result) + "}\n");
         } else if (cmd == L"zip" && (f.size() == 3 || f.size() == 4)) {

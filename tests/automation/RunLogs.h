@@ -38,6 +38,13 @@ inline const std::vector<std::wstring> kDirectoryRunLog = WithBackupLog({
     L"Velmora Sicherung - OK",
 });
 
+// What a run that ends with exit code 1 after the archive step adds.
+inline const std::vector<std::wstring> kRestoreLog = {
+    L"Die vorherige Velmora Installation wird wiederhergestellt ...",
+    L"Velmora Wiederherstellung - OK",
+};
+inline const std::wstring kRestoreFailedLine = L"Fehler bei der Wiederherstellung des Alt-Programms";
+
 inline const std::vector<std::wstring> kRegisteredRunLog = WithBackupLog({
     L"Velmora-Datenpfad - OK",
     L"Velmora-Version - OK",

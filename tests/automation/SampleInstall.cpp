@@ -48,6 +48,18 @@ SampleInstall LayOutSample(const std::wstring& root, const std::wstring& program
     WriteBytes(s.ProgramDir + L"\\Velmora.chm", SomeContent(L"Hilfe", 40000));
     WriteBytes(s.ProgramDir + L"\\Hilfe\\index.htm", "<html><body>Hilfe</body></html>\r\n");
     WriteBytes(s.ProgramDir + L"\\Hilfe\\Bilder\\logo.png", std::string("\x89PNG\r\n\x1a\n", 8) + SomeContent(L"logo", 500));
+    // Times on whole even seconds, which an archive keeps exactly (MS-DOS
+    // times have two-second steps): a folder restored from it compares equal.
+    SYSTEMTIME when{};
+    when.wYear = 2023;
+    when.wMonth = 11;
+    when.wDay = 20;
+    when.wHour = 7;
+    for (const wchar_t* item : {L"\\Velmora10.EXE", L"\\VelmStart.ini", L"\\Velmora.chm", L"\\Hilfe\\index.htm",
+                                L"\\Hilfe\\Bilder\\logo.png", L"\\Hilfe\\Bilder", L"\\Hilfe"}) {
+        when.wMinute = static_cast<WORD>(when.wMinute + 3);
+        SetLastWrite(s.ProgramDir + item, when);
+    }
 
     WriteIni(s.IniDir + L"velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + s.DataDir + L"\r\n");
     WriteIni(s.DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=" + std::to_wstring(loggedInUsers) + L"\r\n");

@@ -2,6 +2,7 @@
 #include <shellapi.h>
 #include <atomic>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include "Automation.h"
 #include <stdexcept>
@@ -63,6 +64,19 @@ bool IsLink(const std::wstring& path, DWORD attributes) {
            ::CompareStringOrdinal(OnVolume(path).c_str(), -1, below.c_str(), -1, TRUE) != CSTR_EQUAL;
 }
 
+// Size and a 64-bit FNV-1a hash of the content: short enough to show in a
+// failed comparison, and no two different test files share one.
+std::string Fingerprint(const std::wstring& path) {
+    const auto bytes = ReadBytes(path);
+    if (!bytes) return "<unreadable>";
+    std::uint64_t hash = 14695981039346656037ull;
+    for (unsigned char c : *bytes) hash = (hash ^ c) * 1099511628211ull;
+    char text[64];
+    std::snprintf(text, sizeof text, "%zu bytes, %016llx", bytes->size(), static_cast<unsigned long long>(hash));
+    return text;
+}
+
+
 template <typename Visit>
 void ForEach(const std::wstring& folder, Visit visit) {
     WIN32_FIND_DATAW fd;
@@ -105,17 +119,17 @@ std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder) {
         ForEach(dir, [&](const WIN32_FIND_DATAW& fd) {
             const std::wstring full = dir + L"\\" + fd.cFileName;
             const std::wstring name = rel + fd.cFileName;
-            const std::string attributes = std::to_string(fd.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE);
+            const std::uint64_t time = static_cast<std::uint64_t>(fd.ftLastWriteTime.dwHighDateTime) << 32 |
+                                       fd.ftLastWriteTime.dwLowDateTime;
+            const std::string stamp = "a=" + std::to_string(fd.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE) +
+                                      " t=" + std::to_string(time);
             if (IsLink(full, fd.dwFileAttributes)) {
                 out[name] = "<link>";
             } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-                out[name] = "<dir a=" + attributes + ">";
+                out[name] = "<dir " + stamp + ">";
                 self(self, full, name + L"\\");
             } else {
-                const std::uint64_t time = static_cast<std::uint64_t>(fd.ftLastWriteTime.dwHighDateTime) << 32 |
-                                           fd.ftLastWriteTime.dwLowDateTime;
-                out[name] = "a=" + attributes + " t=" + std::to_string(time) + " " +
-                            ReadBytes(Long(full)).value_or("<unreadable>");
+                out[name] = stamp + " " + Fingerprint(Long(full));
             }
         });
     };
@@ -216,6 +230,20 @@ std::optional<std::string> ReadBytes(const std::wstring& path) {
 }
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void SetLastWrite(const std::wstring& path, const SYSTEMTIME& utc) {
+    FILETIME ft;
+    if (!::SystemTimeToFileTime(&utc, &ft)) throw std::runtime_error("invalid test time");
+    const DWORD attributes = ::GetFileAttributesW(path.c_str());
+    ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    HANDLE h = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const bool ok = h != INVALID_HANDLE_VALUE && ::SetFileTime(h, nullptr, nullptr, &ft);
+    if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
+    ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_DIRECTORY);
+    if (!ok) throw std::runtime_error("cannot set the time of a test file");
+}
+
 
 std::wstring ReadProfile(const std::wstring& path, const std::wstring& section, const std::wstring& key) {
     wchar_t buffer[2048]{};

@@ -35,12 +35,15 @@ void WriteBytes(const std::wstring& path, const std::string& bytes);
 void WriteIni(const std::wstring& path, const std::wstring& content);
 std::optional<std::string> ReadBytes(const std::wstring& path);
 bool Exists(const std::wstring& path);
+// Sets the last-write time of a file or folder (UTC), whatever its attributes.
+void SetLastWrite(const std::wstring& path, const SYSTEMTIME& utc);
 std::wstring ReadProfile(const std::wstring& path, const std::wstring& section, const std::wstring& key);
 std::wstring Utf8ToWide(const std::string& text);
 
 // Every file, folder and link below a folder, without following links and at
-// any path length: relative path -> "<dir a=attributes>", "<link>" or the
-// file's bytes with its attributes and last-write time in front.
+// any path length: relative path -> "<dir a=attributes t=time>", "<link>", or
+// for a file its attributes, last-write time, size and a hash of its bytes. Two
+// equal snapshots mean the same names, bytes, times and attributes.
 std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder);
 // The entry names of a ZIP archive, from its central directory, in order;
 // nothing when the file does not end in an end record without comment.

@@ -45,13 +45,16 @@ RunEnd RunThrough(Program& p) {
     return end;
 }
 
-// Every file and folder of before is still there, unchanged.
+// Every file and folder of before is still there, each file unchanged (a
+// folder's own time changes with the backups added to it).
 void ExpectKept(const std::map<std::wstring, std::string>& before, const std::map<std::wstring, std::string>& after) {
     for (const auto& [name, content] : before) {
         SCOPED_TRACE(testing::PrintToString(name));
         const auto it = after.find(name);
         ASSERT_NE(it, after.end());
-        EXPECT_EQ(it->second, content);
+        if (content.rfind("<dir", 0) != 0) {
+            EXPECT_EQ(it->second, content);
+        }
     }
 }
 

@@ -1,12 +1,16 @@
 // The directory updater's update run, end to end on a sample installation.
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <functional>
+#include <thread>
+#include <map>
 #include "Automation.h"
 #include "SampleInstall.h"
 #include "RunLogs.h"
 #include "TestFiles.h"
+#include "ZipReader.h"
 
 using namespace vlmtest;
 
@@ -27,6 +31,8 @@ struct Outcome {
 struct RunOptions {
     std::function<void(HWND)> Start = [](HWND main) { ClickButton(main, L"Weiter"); };
     std::function<void(HWND)> OnFirstLine;  // acts once the log shows its first line
+    std::wstring ActAt;                     // acts once the log has shown this line
+    std::function<void(HWND)> Act;
     bool StopAtFirstBox = false;            // leave the process running after the first box
 };
 
@@ -74,10 +80,27 @@ Outcome RunUpdate(Program& p, RunOptions options = {}) {
                 options.OnFirstLine(main);
                 acted = true;
             }
+            // The log is read only where the run handles messages, so a line
+            // may be passed over: act once the line has been added.
+            if (options.Act && std::find(lines.begin(), lines.end(), options.ActAt) != lines.end()) {
+                options.Act(main);
+                options.Act = nullptr;
+            }
         }
     }
     out.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return out;
+}
+
+std::vector<std::wstring> Prefix(size_t n) { return {kCompleteLog.begin(), kCompleteLog.begin() + n}; }
+std::vector<std::wstring> Restored(std::vector<std::wstring> log, bool ok = true) {
+    if (ok) {
+        log.insert(log.end(), kRestoreLog.begin(), kRestoreLog.end());
+    } else {
+        log.push_back(kRestoreLog[0]);
+        log.push_back(kRestoreFailedLine);
+    }
+    return log;
 }
 
 std::wstring Updater() { return BinDir() + L"\\VLMUpdaterP2_11.exe"; }
@@ -207,9 +230,9 @@ TEST(DirectoryRun, MissingDataFileEndsWithOneWithoutABox) {
     struct Case {
         const wchar_t* Missing;
         size_t Copied;  // rows of the backup table copied before the failure
-        size_t LinesBefore;  // complete-log lines before the failing group's announcement
+        size_t Lines;   // complete-log lines up to the failing group's announcement
     };
-    const Case cases[] = {{L"Beiblaetter.cdx", 3, 3}, {L"NKK_NOTEN.DBF", 10, 9}};
+    const Case cases[] = {{L"Beiblaetter.cdx", 3, 4}, {L"NKK_NOTEN.DBF", 10, 10}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Missing);
         TempDir root(L"miss");
@@ -220,14 +243,10 @@ TEST(DirectoryRun, MissingDataFileEndsWithOneWithoutABox) {
         const Outcome out = RunUpdate(p);
         EXPECT_EQ(out.Exit, 1u);
         EXPECT_TRUE(out.Boxes.empty());
-        // The announcement is added right before the end, when no other program
-        // can read the log any more (the step tests check it); what was seen is
-        // the complete log up to an earlier line.
-        ASSERT_FALSE(out.Lines.empty());
-        ASSERT_LE(out.Lines.size(), c.LinesBefore);
-        EXPECT_TRUE(std::equal(out.Lines.begin(), out.Lines.end(), kCompleteLog.begin()));
+        // The archive step had emptied the program folder: it is put back
+        // before the end, and the log says so.
+        EXPECT_EQ(out.Lines, Restored(Prefix(c.Lines)));
         ExpectBackups(s, c.Copied);
-        EXPECT_TRUE(Exists(s.ProgramDir + L"\\vlmaltinst.zip"));  // what was made before stays
         EXPECT_FALSE(Exists(Record(s)));
     }
 }
@@ -236,6 +255,7 @@ TEST(DirectoryRun, RecordThatCannotBeWrittenLeavesTheWindowOpen) {
     TempDir root(L"rec");
     const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
     MakeDirs(Record(s));  // a folder where the record file should be
+    const auto before = TreeSnapshot(s.ProgramDir);
     Program p(Updater(), Argument(s));
     RunOptions options;
     options.StopAtFirstBox = true;
@@ -260,8 +280,11 @@ TEST(DirectoryRun, RecordThatCannotBeWrittenLeavesTheWindowOpen) {
     twice.insert(twice.end(), kCompleteLog.begin(), kCompleteLog.end());
     EXPECT_EQ(LogLines(main), twice);
 
+    // The run again did not archive the emptied folder over the first archive:
+    // "Abbruch" brings back the installation itself.
     ClickButton(main, L"Abbruch");
     EXPECT_EQ(p.WaitExit(), 1u);
+    EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
 }
 
 TEST(DirectoryRun, AbbruchDuringTheRunEndsWithOne) {
@@ -275,6 +298,7 @@ TEST(DirectoryRun, AbbruchDuringTheRunEndsWithOne) {
     EXPECT_LT(out.Lines.size(), kCompleteLog.size());
     EXPECT_FALSE(Exists(Record(s)));
     EXPECT_FALSE(Exists(s.NkkDir + L"VLM_Bkp_NKK_Noten.CDX"));
+    EXPECT_FALSE(Exists(s.ProgramDir + L"\\vlmaltinst.zip"));  // ended before the archive step
 }
 
 TEST(DirectoryRun, StartedTwiceQuicklyOrByEnterRunsOnce) {
@@ -300,3 +324,205 @@ TEST(DirectoryRun, StartedTwiceQuicklyOrByEnterRunsOnce) {
 }
 
 }  // namespace
+
+// ---- An exit with code 1 after the archive step puts the program folder back. ----
+
+// What a program folder may hold beyond the sample's files: an empty folder
+// tree, a hidden folder, a hidden file; times on even seconds, as the archive
+// keeps them.
+void AddProgramExtras(const SampleInstall& s, bool olderArchive) {
+    const std::wstring t = s.ProgramDir;
+    MakeDirs(t + L"\\Leer\\Tiefer");
+    MakeDirs(t + L"\\Cache");
+    WriteBytes(t + L"\\Cache\\x.tmp", "cache");
+    WriteBytes(t + L"\\versteckt.dat", "versteckt");
+    if (olderArchive) WriteBytes(t + L"\\vlmaltinst.zip", std::string("PK\x05\x06", 4) + std::string(18, '\0'));
+    SYSTEMTIME when{};
+    when.wYear = 2022;
+    when.wMonth = 5;
+    when.wDay = 3;
+    for (const wchar_t* item : {L"\\Cache\\x.tmp", L"\\versteckt.dat", L"\\vlmaltinst.zip", L"\\Leer\\Tiefer",
+                                L"\\Leer", L"\\Cache"}) {
+        when.wHour = static_cast<WORD>(when.wHour + 1);
+        if (Exists(t + item)) SetLastWrite(t + item, when);
+    }
+    ::SetFileAttributesW((t + L"\\Cache").c_str(), FILE_ATTRIBUTE_HIDDEN);
+    ::SetFileAttributesW((t + L"\\versteckt.dat").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+}
+
+void RemoveDataFile(const SampleInstall& s, const std::wstring& name) {
+    for (const auto& f : DataFiles())
+        if (name == f.Name) ::DeleteFileW((s.*f.Folder + f.Name).c_str());
+}
+
+TEST(DirectoryRun, ExitOneAfterTheArchiveStepLeavesTheProgramFolderAsItWas) {
+    struct Case {
+        const char* Name;
+        std::function<void(const SampleInstall&)> Break;
+        std::wstring ActAt;  // where the test acts, if it does
+        std::function<void(HWND)> Act;
+        size_t Lines;  // complete-log lines seen before the restore; 0: any after the archive step
+        bool OlderArchive = false;
+    };
+    auto abbruch = [](HWND main) { ClickButton(main, L"Abbruch"); };
+    auto esc = [](HWND main) { PressKey(main, VK_ESCAPE); };
+    auto none = [](const SampleInstall&) {};
+    const Case cases[] = {
+        {"NKK file missing", [](const SampleInstall& s) { RemoveDataFile(s, L"NKK_Faecher.CDX"); }, L"", nullptr, 10},
+        {"form catalogue missing", [](const SampleInstall& s) { RemoveDataFile(s, L"Formulare.dbf"); }, L"", nullptr,
+         4},
+        {"older archive in the folder", [](const SampleInstall& s) { RemoveDataFile(s, L"Formulare.dbf"); }, L"",
+         nullptr, 4, true},
+        // Clicked while the archive step's line pauses: dispatched at the next
+        // point where the run handles messages, after the folder was emptied.
+        {"Abbruch after the archive step", none, L"Velmora Sicherung - OK", abbruch, 0},
+        {"Esc after the archive step", none, L"Velmora Sicherung - OK", esc, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"undo");
+        const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+        AddProgramExtras(s, c.OlderArchive);
+        c.Break(s);
+        const auto before = TreeSnapshot(s.ProgramDir);
+        Program p(Updater(), Argument(s));
+        RunOptions options;
+        options.ActAt = c.ActAt;
+        options.Act = c.Act;
+        const Outcome out = RunUpdate(p, options);
+        EXPECT_EQ(out.Exit, 1u);
+        EXPECT_TRUE(out.Boxes.empty());
+        if (c.Lines) {
+            EXPECT_EQ(out.Lines, Restored(Prefix(c.Lines)));
+        } else {
+            // The click takes effect at the next point where the run handles
+            // messages, which depends on when it was read.
+            ASSERT_GE(out.Lines.size(), 3u + kRestoreLog.size());
+            const size_t head = out.Lines.size() - kRestoreLog.size();
+            EXPECT_EQ(out.Lines, Restored(Prefix(head)));
+        }
+        EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
+        EXPECT_FALSE(Exists(Record(s)));
+    }
+}
+
+TEST(DirectoryRun, AbbruchAfterAFailedRecordWriteRestoresTheFolder) {
+    TempDir root(L"recundo");
+    const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+    AddProgramExtras(s, false);
+    const auto before = TreeSnapshot(s.ProgramDir);
+    MakeDirs(Record(s));  // a folder where the record file should be
+    Program p(Updater(), Argument(s));
+    RunOptions options;
+    options.StopAtFirstBox = true;
+    const Outcome out = RunUpdate(p, options);
+    ASSERT_FALSE(out.Exit);
+    ASSERT_EQ(out.Boxes.size(), 1u);
+    HWND main = p.MainWindow();
+    ASSERT_TRUE(main);
+    ClickButton(main, L"Abbruch");
+    std::vector<std::wstring> lines;
+    std::optional<DWORD> exit;
+    while (!(exit = p.WaitExit(20))) {
+        auto seen = LogLines(main);
+        if (!seen.empty() && ::IsWindow(main)) lines = seen;
+    }
+    EXPECT_EQ(exit, 1u);
+    EXPECT_EQ(lines, Restored(kCompleteLog));
+    EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
+}
+
+// The names of the files below a folder and their content, as an archive of
+// it holds them (entry names without their first component).
+std::map<std::wstring, std::string> FilesIn(const std::wstring& dir) {
+    std::map<std::wstring, std::string> files;
+    for (const auto& name : ListTree(dir)) files[name] = ReadBytes(dir + L"\\" + name).value();
+    return files;
+}
+
+std::map<std::wstring, std::string> FilesInArchive(const std::wstring& path) {
+    std::map<std::wstring, std::string> files;
+    ZipReader zip(path);
+    for (const auto& e : zip.Entries()) {
+        std::string content;
+        zip.Extract(e, [&](const unsigned char* p, std::size_t n) {
+            content.append(reinterpret_cast<const char*>(p), n);
+            return true;
+        });
+        std::wstring name = e.WideName.substr(e.WideName.find(L'/') + 1);
+        std::replace(name.begin(), name.end(), L'/', L'\\');
+        files[name] = content;
+    }
+    return files;
+}
+
+TEST(DirectoryRun, ARestoreThatCannotFinishKeepsTheCompleteArchive) {
+    TempDir root(L"stuck");
+    const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+    AddProgramExtras(s, false);
+    RemoveDataFile(s, L"NKK_Noten.CDX");
+    const auto files = FilesIn(s.ProgramDir);
+    const std::wstring chm = s.ProgramDir + L"\\Velmora.chm";
+    HANDLE held = INVALID_HANDLE_VALUE;
+    Program p(Updater(), Argument(s));
+    RunOptions options;
+    // Once the folder is emptied another program puts a file of its own where
+    // one of the archive's files belongs, and keeps it open. The run fails at
+    // its last backup, several pauses later.
+    options.ActAt = L"Velmora Sicherung - OK";
+    options.Act = [&](HWND) {
+        WriteBytes(chm, "another program's file");
+        held = ::CreateFileW(chm.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    };
+    const Outcome out = RunUpdate(p, options);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    ::CloseHandle(held);
+    EXPECT_EQ(out.Exit, 1u);
+    EXPECT_EQ(out.Lines, Restored(Prefix(10), false));
+    EXPECT_EQ(ReadBytes(chm), "another program's file");
+    EXPECT_EQ(FilesInArchive(s.ProgramDir + L"\\vlmaltinst.zip"), files);
+    // Everything else came back.
+    auto restored = FilesIn(s.ProgramDir);
+    restored.erase(L"vlmaltinst.zip");
+    restored[L"Velmora.chm"] = files.at(L"Velmora.chm");
+    EXPECT_EQ(restored, files);
+}
+
+TEST(DirectoryRun, ClicksAndClosesDuringTheRestoreChangeNothing) {
+    // Sent as well as posted: a sent "Abbruch" or close reaches the window
+    // wherever it answers other programs, also during the restore.
+    TempDir root(L"spam");
+    const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+    AddProgramExtras(s, false);
+    RemoveDataFile(s, L"NKK_Noten.CDX");
+    const auto before = TreeSnapshot(s.ProgramDir);
+    Program p(Updater(), Argument(s));
+    std::atomic<bool> stop{false};
+    std::thread spam;
+    RunOptions options;
+    options.ActAt = L"Velmora Sicherung - OK";
+    options.Act = [&](HWND main) {
+        HWND abbruch = ::FindWindowExW(main, nullptr, L"Button", L"Abbruch");
+        HWND weiter = ::FindWindowExW(main, nullptr, L"Button", L"Weiter");
+        spam = std::thread([&stop, main, abbruch, weiter] {
+            for (unsigned i = 0; !stop; ++i) {
+                DWORD_PTR ignored;
+                // Mostly "Abbruch": the one that would end the process.
+                if (i % 4 == 3)
+                    ::SendMessageTimeoutW(main, WM_CLOSE, 0, 0, SMTO_NORMAL, 50, &ignored);
+                else
+                    ::SendMessageTimeoutW(main, WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED),
+                                          reinterpret_cast<LPARAM>(abbruch), SMTO_NORMAL, 50, &ignored);
+                ::PostMessageW(abbruch, BM_CLICK, 0, 0);
+                ::PostMessageW(weiter, BM_CLICK, 0, 0);
+            }
+        });
+    };
+    const Outcome out = RunUpdate(p, options);
+    stop = true;
+    if (spam.joinable()) spam.join();
+    EXPECT_EQ(out.Exit, 1u);
+    ASSERT_GE(out.Lines.size(), 3u + kRestoreLog.size());
+    EXPECT_EQ(out.Lines, Restored(Prefix(out.Lines.size() - kRestoreLog.size())));
+    EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
+}

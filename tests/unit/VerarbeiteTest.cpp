@@ -17,6 +17,13 @@ const std::wstring& kAbort = kAbortLine;
 
 std::vector<std::wstring> Prefix(size_t n) { return {kCompleteLog.begin(), kCompleteLog.begin() + n}; }
 
+// The log of a run that fails after its archive step emptied the program
+// folder: the folder is put back before the program ends.
+std::vector<std::wstring> Restored(std::vector<std::wstring> log) {
+    log.insert(log.end(), kRestoreLog.begin(), kRestoreLog.end());
+    return log;
+}
+
 void RemoveDataFile(const SampleInstall& s, const std::wstring& name) {
     for (const auto& f : DataFiles())
         if (name == f.Name) ::DeleteFileW((s.*f.Folder + f.Name).c_str());
@@ -49,12 +56,12 @@ TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
          [](const SampleInstall& s) { WriteIni(s.DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=1\r\n"); }, 1,
          {L"Es sind noch Anwender in Velmora angemeldet!" + kAbort}, {}, L""},
         {"form catalogue missing", [](const SampleInstall& s) { RemoveDataFile(s, L"Deckblaetter.dbf"); }, 1, {},
-         Prefix(4), L"Sicherung der Formularkataloge wird erstellt ..."},
-        {"formulation aids missing", [](const SampleInstall& s) { RemoveTree(s.AidsDir); }, 1, {}, Prefix(6),
+         Restored(Prefix(4)), L"Sicherung der Formularkataloge wird erstellt ..."},
+        {"formulation aids missing", [](const SampleInstall& s) { RemoveTree(s.AidsDir); }, 1, {}, Restored(Prefix(6)),
          L"Sicherung der Formulierungshilfen wird erstellt ..."},
         {"subject canon missing", [](const SampleInstall& s) { RemoveDataFile(s, L"FaecherKanon.cdx"); }, 1, {},
-         Prefix(8), L"Sicherung des F\u00e4cherkanons wird erstellt ..."},
-        {"NKK file missing", [](const SampleInstall& s) { RemoveDataFile(s, L"NKK_Faecher.CDX"); }, 1, {}, Prefix(10),
+         Restored(Prefix(8)), L"Sicherung des F\u00e4cherkanons wird erstellt ..."},
+        {"NKK file missing", [](const SampleInstall& s) { RemoveDataFile(s, L"NKK_Faecher.CDX"); }, 1, {}, Restored(Prefix(10)),
          nkkStatus},
     };
     for (const auto& c : cases) {
@@ -62,6 +69,7 @@ TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
         TempDir root(L"verarb");
         const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
         c.Prepare(s);
+        const auto before = TreeSnapshot(s.ProgramDir);
         TFHaupt f(HauptDesign);
         f.CreateForm(::GetModuleHandleW(nullptr));
         f.TargetDir = s.ProgramDir;
@@ -80,6 +88,11 @@ TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
         EXPECT_EQ(StatusText(f.Handle), c.Status);
         EXPECT_EQ(ClientSize(f.Handle).cy, 134 + 180);
         EXPECT_EQ(Exists(s.IniDir + L"VLM_9_Update.ini"), c.Exit == 0);
+        // Exit code 1 leaves the program folder as it was, whether the run got
+        // to the archive step or not.
+        if (c.Exit == 1) {
+            EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
+        }
     }
 }
 
