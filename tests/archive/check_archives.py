@@ -35,7 +35,7 @@ READER_ENV = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8", TZ=TZ)
 HIDDEN, SYSTEM, READONLY, DIRECTORY = 0x2, 0x4, 0x1, 0x10
 DOS_MIN = (1980, 1, 1, 0, 0, 0)
 DOS_MAX = (2107, 12, 31, 23, 59, 58)
-HUGE_ROOM = 16 * 1024 ** 3  # free space the huge scenario asks for: twice what it writes
+HUGE_ROOM = 16 * 1024 ** 3  # free space the huge scenario asks for: about twice what it writes
 
 failures = []
 
@@ -700,7 +700,7 @@ def huge_scenario(args, work):
 
 
 def huge_if_room(args, work):
-    """The huge scenario when the work folder's disk has room for its 8 GiB of
+    """The huge scenario when the work folder's disk has room for its 8.1 GiB of
     data, which is removed afterwards whatever the outcome. Returns why it was
     skipped, or None."""
     free = shutil.disk_usage(work).free

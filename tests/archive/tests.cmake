@@ -20,4 +20,4 @@ set_tests_properties(archive_readers PROPERTIES TIMEOUT 600 LABELS archive)
 # it was skipped).
 add_test(NAME archive_readers_large
          COMMAND ${VLM_ARCHIVE_CHECK} --large --huge --work ${CMAKE_CURRENT_BINARY_DIR}/archive-large)
-set_tests_properties(archive_readers_large PROPERTIES TIMEOUT 1800 LABELS large)
+set_tests_properties(archive_readers_large PROPERTIES TIMEOUT 3600 LABELS large)
