@@ -303,6 +303,9 @@ TEST(CopyFolder, CopiesFilesAndSubfoldersOnlyWhenAsked) {
         // path stays short enough for the shell.
         {"source pattern of 257 characters", 254, 0},
         {"destination paths beyond MAX_PATH", 0, 262},
+        // With one-letter names the copies directly in the destination have
+        // paths of exactly MAX_PATH characters, the shortest the shell fails on.
+        {"destination paths of exactly MAX_PATH characters", 0, MAX_PATH - 2},
     };
     for (const Case& c : cases) {
         for (const bool subfolders : {false, true}) {
