@@ -137,6 +137,8 @@ int TFHaupt::SaveVLMInst() {
             const std::wstring tempArchive = temp + L"\\vlmaltinst.zip";
             {
                 ZipWriter archive(tempArchive);
+                // Looks at the queue without taking anything off it, so the window is not taken for hung.
+                archive.SetHeartbeat([] { MSG m; ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE); });
                 DoZip(TargetDir, archive);
                 archive.Close();
             }
