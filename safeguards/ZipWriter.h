@@ -31,7 +31,7 @@ public:
     static constexpr std::size_t WholeFileLimit = std::size_t{1} << 20;
     static constexpr std::size_t BlockSize = std::size_t{128} << 10;
     static constexpr std::size_t DictionarySize = std::size_t{32} << 10;
-    static constexpr std::size_t InFlightBudget = std::size_t{8} << 20;
+    static constexpr std::size_t InFlightBudget = std::size_t{6} << 20;
     static constexpr unsigned MaxWorkers = 4;
 
     // Creates the archive, replacing a file of that name. Raises EFehler when the

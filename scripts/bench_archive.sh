@@ -90,7 +90,7 @@ load_before=$(uptime)
 
 # A running wineserver for the prefix, so that no run pays for starting it.
 eval "$(grep '^export WINEPREFIX=' "$wine_run")"
-wineserver -p 60 2>/dev/null || true  # already running is as good
+wineserver -p 60 >/dev/null 2>&1 || true  # already running is as good; never holding our output open
 
 probe_run() {  # tag commands... ; results in $work/<tag>.jsonl
     local tag=$1
