@@ -296,6 +296,8 @@ int TFHaupt::SaveVLMInst() {
             ArchivedFiles archived;
             {
                 ZipWriter archive(ExtendedPath(tempArchive));
+                // Looks at the queue without taking anything off it, so the window is not taken for hung.
+                archive.SetHeartbeat([] { MSG m; ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE); });
                 DoZip(target, archive, &archived);
                 archive.Close();
             }

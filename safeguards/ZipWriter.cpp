@@ -1,5 +1,6 @@
 // Streaming ZIP writer (PKWARE APPNOTE layout) on zlib's raw deflate and crc32.
 #include "ZipWriter.h"
+#include <zlib.h>
 #include <algorithm>
 #include <cstring>
 #include "../shell/Fehler.h"
@@ -44,12 +45,18 @@ std::string Utf8(const std::wstring& text) {
     return out;
 }
 
+// Room for the deflated form of `input` bytes cut into `pieces`: zlib's bound
+// for data that does not compress (stored blocks), plus for each piece the sync
+// flush that ends it and zlib's few bytes of its own.
+std::uint64_t OutputBound(std::uint64_t input, std::uint64_t pieces) {
+    return input + (input >> 12) + (input >> 14) + (input >> 25) + 16 * (pieces + 1);
+}
+
 }  // namespace
 
 bool ZipWriter::NeedsZip64Sizes(std::uint64_t size) {
-    // zlib's bound for a raw stream with a 15-bit window and memory level 8.
-    const std::uint64_t bound = size + (size >> 12) + (size >> 14) + (size >> 25) + 7;
-    return size >= kMax32 || bound >= kMax32;
+    const std::uint64_t pieces = size > WholeFileLimit ? size / BlockSize + 1 : 1;
+    return size >= kMax32 || OutputBound(size, pieces) >= kMax32;
 }
 
 std::uint32_t ZipWriter::DosDateTime(const FILETIME& utc) {
@@ -66,22 +73,30 @@ std::uint32_t ZipWriter::DosDateTime(const FILETIME& utc) {
     return date << 16 | time;
 }
 
-ZipWriter::ZipWriter(const std::wstring& path, std::size_t bufferSize)
+ZipWriter::ZipWriter(const std::wstring& path, std::size_t bufferSize, unsigned workers)
     : path_(path),
       bufferSize_(std::clamp<std::size_t>(bufferSize, 16, std::size_t{1} << 30)),
-      in_(new unsigned char[bufferSize_]),
-      out_(new unsigned char[bufferSize_]) {
+      out_(new unsigned char[bufferSize_]),
+      tail_(new unsigned char[DictionarySize]),
+      lastBeat_(::GetTickCount64()) {
     file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) RaiseError(LastErrorText(L"Das Archiv kann nicht angelegt werden:", path));
-    if (deflateInit2(&zs_, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK)
-        RaiseError(L"zlib: deflateInit2 fehlgeschlagen");
-    zsReady_ = true;
+    if (workers == 0) {
+        SYSTEM_INFO si;
+        ::GetSystemInfo(&si);
+        workers = static_cast<unsigned>(si.dwNumberOfProcessors);
+    }
+    workers = std::clamp(workers, 1u, MaxWorkers);
+    for (unsigned i = 0; i < workers; ++i) {
+        unique_handle thread(::CreateThread(nullptr, 0, &ZipWriter::WorkerMain, this, 0, nullptr));
+        if (!thread) break;  // fewer workers are slower, not wrong
+        threads_.push_back(std::move(thread));
+    }
+    if (threads_.empty()) RaiseError(LastErrorText(L"Kein Arbeitsthread für das Archiv:", path));
 }
 
-ZipWriter::~ZipWriter() {
-    if (zsReady_) deflateEnd(&zs_);
-}
+ZipWriter::~ZipWriter() { StopWorkers(); }
 
 void ZipWriter::WriteFileAll(const void* data, std::size_t size) {
     const auto* p = static_cast<const unsigned char*>(data);
@@ -193,121 +208,353 @@ void ZipWriter::AppendCentralRecord(const Entry& e) {
     }
 }
 
-// Deflates the whole source into the archive, filling in CRC and both sizes.
-void ZipWriter::DeflateFrom(HANDLE source, const std::wstring& sourcePath, std::uint64_t size, Entry& e) {
-    if (deflateReset(&zs_) != Z_OK) RaiseError(L"zlib: deflateReset fehlgeschlagen");
-    std::uint32_t crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
-    std::uint64_t total = 0, compressed = 0;
+// --- the workers ------------------------------------------------------------
+
+class ZipWriter::Lock {
+public:
+    explicit Lock(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+    ~Lock() { ::ReleaseSRWLockExclusive(&lock_); }
+
+private:
+    SRWLOCK& lock_;
+};
+
+DWORD WINAPI ZipWriter::WorkerMain(void* self) {
+    static_cast<ZipWriter*>(self)->Work();
+    return 0;
+}
+
+void ZipWriter::Work() noexcept {
+    z_stream zs{};
+    const bool ready = deflateInit2(&zs, Z_DEFAULT_COMPRESSION, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) == Z_OK;
     for (;;) {
-        // The share mode keeps writers out, so the size taken at open time holds
-        // and the last chunk is known without a read that returns nothing.
-        const DWORD want = static_cast<DWORD>(std::min<std::uint64_t>(bufferSize_, size - total));
-        DWORD got = 0;
-        if (want > 0 && !::ReadFile(source, in_.get(), want, &got, nullptr))
-            RaiseError(LastErrorText(L"Die Datei kann nicht gelesen werden:", sourcePath));
-        total += got;
-        crc = static_cast<std::uint32_t>(crc32(crc, in_.get(), got));
-        const bool last = got < want || total == size;
-        const int flush = last ? Z_FINISH : Z_NO_FLUSH;
-        zs_.next_in = in_.get();
-        zs_.avail_in = got;
-        for (;;) {
-            if (used_ == bufferSize_) FlushBuffer();
-            const std::size_t room = bufferSize_ - used_;
-            zs_.next_out = out_.get() + used_;
-            zs_.avail_out = static_cast<uInt>(room);
-            const int rc = deflate(&zs_, flush);
-            if (rc == Z_STREAM_ERROR) RaiseError(L"zlib: deflate fehlgeschlagen");
-            const std::size_t produced = room - zs_.avail_out;
-            used_ += produced;
-            compressed += produced;
-            if (last ? rc == Z_STREAM_END : (zs_.avail_in == 0 && zs_.avail_out != 0)) break;
+        Job* job = nullptr;
+        {
+            Lock lock(lock_);
+            while (todo_.empty() && !stop_) ::SleepConditionVariableSRW(&work_, &lock_, INFINITE, 0);
+            if (stop_) break;
+            job = todo_.front();
+            todo_.pop_front();
         }
-        if (last) break;
+        bool ok = ready;
+        try {
+            for (Piece& p : job->pieces) {
+                if (!ok) break;
+                ok = deflateReset(&zs) == Z_OK &&
+                     (p.dictionary == 0 ||
+                      deflateSetDictionary(&zs, job->in.get() + p.at - p.dictionary,
+                                           static_cast<uInt>(p.dictionary)) == Z_OK);
+                zs.next_in = job->in.get() + p.at;
+                zs.avail_in = static_cast<uInt>(p.length);
+                p.outAt = job->outUsed;
+                const int flush = p.last ? Z_FINISH : Z_SYNC_FLUSH;
+                while (ok) {
+                    if (job->outUsed == job->outCapacity) {
+                        // Not expected: the output is sized by zlib's bound. Grown, not failed.
+                        const std::size_t grown = job->outCapacity + job->outCapacity / 2 + 4096;
+                        std::unique_ptr<unsigned char[]> bigger(new unsigned char[grown]);
+                        std::memcpy(bigger.get(), job->out.get(), job->outUsed);
+                        job->out = std::move(bigger);
+                        job->outCapacity = grown;
+                    }
+                    const std::size_t room = std::min<std::size_t>(job->outCapacity - job->outUsed, 1u << 30);
+                    zs.next_out = job->out.get() + job->outUsed;
+                    zs.avail_out = static_cast<uInt>(room);
+                    const int rc = deflate(&zs, flush);
+                    job->outUsed += room - zs.avail_out;
+                    if (rc == Z_STREAM_ERROR) ok = false;
+                    else if (p.last ? rc == Z_STREAM_END : (zs.avail_in == 0 && zs.avail_out != 0)) break;
+                }
+                p.outLength = job->outUsed - p.outAt;
+                p.crc = static_cast<std::uint32_t>(crc32(0, job->in.get() + p.at, static_cast<uInt>(p.length)));
+            }
+        } catch (...) {  // no memory for a larger output
+            ok = false;
+        }
+        {
+            Lock lock(lock_);
+            job->done = true;
+            job->failed = !ok;
+        }
+        ::WakeAllConditionVariable(&done_);
     }
-    e.crc = crc;
-    e.uncompressed = total;
-    e.compressed = compressed;
+    if (ready) deflateEnd(&zs);
+}
+
+void ZipWriter::StopWorkers() noexcept {
+    if (threads_.empty()) return;
+    {
+        Lock lock(lock_);
+        stop_ = true;
+    }
+    ::WakeAllConditionVariable(&work_);
+    std::vector<HANDLE> handles;
+    for (const auto& t : threads_) handles.push_back(t.get());
+    // A worker finishes the job in its hands first; the jobs stay alive until then.
+    ::WaitForMultipleObjects(static_cast<DWORD>(handles.size()), handles.data(), TRUE, INFINITE);
+    threads_.clear();
+}
+
+// --- the calling thread -------------------------------------------------------
+
+void ZipWriter::Beat() {
+    if (!heartbeat_) return;
+    const ULONGLONG now = ::GetTickCount64();
+    if (now - lastBeat_ < BeatInterval) return;
+    lastBeat_ = now;
+    heartbeat_();
+}
+
+void ZipWriter::RaiseIfUnusable() const {
+    if (failed_) RaiseError(L"Das Archiv ist nach einem Fehler unvollständig: " + path_);
+    if (closed_) RaiseError(L"Das Archiv ist schon geschlossen: " + path_);
+}
+
+// A job whose input holds at least `input` bytes, once the jobs in flight leave
+// room for it in the budget: the oldest are written first.
+std::unique_ptr<ZipWriter::Job> ZipWriter::NewJob(std::size_t input) {
+    const std::size_t expected = input + static_cast<std::size_t>(OutputBound(input, input / BlockSize + 1));
+    while (!queue_.empty() && inFlight_ + expected > InFlightBudget) WriteFront(true);
+    std::unique_ptr<Job> job;
+    if (!spare_.empty()) {
+        job = std::move(spare_.back());
+        spare_.pop_back();
+    } else {
+        job = std::make_unique<Job>();
+    }
+    if (job->inCapacity < input) {
+        job->in.reset();
+        job->in.reset(new unsigned char[input]);
+        job->inCapacity = input;
+    }
+    job->inUsed = job->outUsed = 0;
+    job->pieces.clear();
+    job->done = job->failed = false;
+    return job;
+}
+
+void ZipWriter::Submit(std::unique_ptr<Job> job) {
+    const auto bound = static_cast<std::size_t>(OutputBound(job->inUsed, job->pieces.size()));
+    if (job->outCapacity < bound) {
+        job->out.reset();
+        job->out.reset(new unsigned char[bound]);
+        job->outCapacity = bound;
+    }
+    job->cost = job->inCapacity + job->outCapacity;
+    inFlight_ += job->cost;
+    Job* raw = job.get();
+    queue_.push_back(std::move(job));
+    {
+        Lock lock(lock_);
+        todo_.push_back(raw);
+    }
+    ::WakeConditionVariable(&work_);
+    // Whatever is ready goes out now, so that writing keeps pace with deflate.
+    while (!queue_.empty() && WriteFront(false)) {
+    }
+}
+
+// Writes the oldest job's pieces into the archive, waiting for it if asked to;
+// false when it is not done and waiting was not asked for.
+bool ZipWriter::WriteFront(bool wait) {
+    Job& job = *queue_.front();
+    for (;;) {
+        bool done;
+        {
+            Lock lock(lock_);
+            if (!job.done && wait) ::SleepConditionVariableSRW(&done_, &lock_, BeatInterval, 0);
+            done = job.done;
+        }
+        if (done) break;
+        if (!wait) return false;
+        Beat();
+    }
+    if (job.failed) RaiseError(L"zlib: deflate fehlgeschlagen");
+    for (const Piece& p : job.pieces) {
+        Entry& e = pending_.front();
+        if (p.first) {
+            e.offset = Position();
+            // Local and central record of one entry name the same version.
+            e.needed = (e.zip64Sizes || e.offset >= kMax32) ? kNeededZip64 : kNeeded;
+            const std::vector<unsigned char> placeholder = LocalHeader(e);
+            Put(placeholder.data(), placeholder.size());
+        }
+        Put(job.out.get() + p.outAt, p.outLength);
+        e.crc = static_cast<std::uint32_t>(crc32_combine(e.crc, p.crc, static_cast<z_off_t>(p.length)));
+        e.uncompressed += p.length;
+        e.compressed += p.outLength;
+        if (!p.last) continue;
+        if (!e.zip64Sizes && (e.compressed >= kMax32 || e.uncompressed >= kMax32))
+            RaiseError(L"Der Eintrag passt nicht in die Felder ohne Zip64: " + e.source);
+        // The header again, now with CRC and sizes; its length is unchanged.
+        const std::vector<unsigned char> header = LocalHeader(e);
+        WriteAt(e.offset, header.data(), header.size());
+        AppendCentralRecord(e);
+        ++entries_;
+        pending_.pop_front();
+    }
+    inFlight_ -= job.cost;
+    spare_.push_back(std::move(queue_.front()));
+    queue_.pop_front();
+    return true;
+}
+
+// Reads until `want` bytes are in or the file ends; a file cannot grow while
+// others may only read it, but it may have been shorter than its size said.
+std::size_t ZipWriter::ReadUpTo(HANDLE source, const std::wstring& sourcePath, unsigned char* to, std::size_t want) {
+    std::size_t got = 0;
+    while (got < want) {
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(want - got, 1u << 30));
+        DWORD n = 0;
+        if (!::ReadFile(source, to + got, ask, &n, nullptr))
+            RaiseError(LastErrorText(L"Die Datei kann nicht gelesen werden:", sourcePath));
+        if (n == 0) break;
+        got += n;
+    }
+    Beat();
+    return got;
+}
+
+// A large file, cut into blocks. Each job carries the last DictionarySize
+// bytes before its first block, so that a worker needs nothing of the job
+// before it. The entry ends where the reading ends: a file found shorter than
+// its size at open time is archived as read, with the CRC of what was read.
+void ZipWriter::AddBlocks(HANDLE source, const std::wstring& sourcePath, std::uint64_t size) {
+    constexpr std::size_t kJobBlocks = 4;
+    std::uint64_t left = size;
+    tailUsed_ = 0;
+    bool first = true, end = false;
+    while (!end) {
+        std::unique_ptr<Job> job = NewJob(DictionarySize + kJobBlocks * BlockSize);
+        std::memcpy(job->in.get(), tail_.get(), tailUsed_);
+        const std::size_t start = tailUsed_;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kJobBlocks * BlockSize));
+        const std::size_t got = ReadUpTo(source, sourcePath, job->in.get() + start, want);
+        left -= got;
+        end = got < want || left == 0;
+        job->inUsed = start + got;
+        for (std::size_t off = 0; off < got || (end && got == 0 && off == 0); off += BlockSize) {
+            Piece p;
+            p.at = start + off;
+            p.length = std::min(BlockSize, got - off);
+            p.dictionary = std::min(DictionarySize, p.at);
+            p.first = first;
+            p.last = end && off + p.length == got;
+            first = false;
+            job->pieces.push_back(p);
+            if (got == 0) break;
+        }
+        tailUsed_ = std::min(DictionarySize, job->inUsed);
+        std::memcpy(tail_.get(), job->in.get() + job->inUsed - tailUsed_, tailUsed_);
+        Submit(std::move(job));
+    }
 }
 
 void ZipWriter::AddFile(const std::wstring& sourcePath, const std::wstring& entryName) {
-    unique_hfile source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!source) RaiseError(LastErrorText(L"Die Datei kann nicht geöffnet werden:", sourcePath));
-    // Only what the entry needs: GetFileInformationByHandle would also look up
-    // the volume serial number, which costs more than the open itself under Wine.
-    FILE_BASIC_INFO basic;
-    FILE_STANDARD_INFO standard;
-    if (!::GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic) ||
-        !::GetFileInformationByHandleEx(source.get(), FileStandardInfo, &standard, sizeof standard))
-        RaiseError(LastErrorText(L"Zeit und Attribute der Datei sind nicht lesbar:", sourcePath));
+    RaiseIfUnusable();
+    try {
+        unique_hfile source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!source) RaiseError(LastErrorText(L"Die Datei kann nicht geöffnet werden:", sourcePath));
+        // Only what the entry needs: GetFileInformationByHandle would also look up
+        // the volume serial number, which costs more than the open itself under Wine.
+        FILE_BASIC_INFO basic;
+        FILE_STANDARD_INFO standard;
+        if (!::GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic) ||
+            !::GetFileInformationByHandleEx(source.get(), FileStandardInfo, &standard, sizeof standard))
+            RaiseError(LastErrorText(L"Zeit und Attribute der Datei sind nicht lesbar:", sourcePath));
 
-    Entry e;
-    e.name = Utf8(entryName);
-    if (e.name.size() > kMax16) RaiseError(L"Der Name ist zu lang für das Archiv: " + entryName);
-    const auto size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
-    e.offset = Position();
-    e.zip64Sizes = NeedsZip64Sizes(size);
-    // Local and central record of one entry name the same version.
-    e.needed = (e.zip64Sizes || e.offset >= kMax32) ? kNeededZip64 : kNeeded;
-    const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
-    const std::uint32_t dos = DosDateTime(lastWrite);
-    e.time = static_cast<std::uint16_t>(dos);
-    e.date = static_cast<std::uint16_t>(dos >> 16);
-    e.attributes = basic.FileAttributes;
+        Entry e;
+        e.name = Utf8(entryName);
+        if (e.name.size() > kMax16) RaiseError(L"Der Name ist zu lang für das Archiv: " + entryName);
+        e.source = sourcePath;
+        const auto size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+        // The share mode keeps the size from growing, so Zip64 is decided here,
+        // before the local header is written.
+        e.zip64Sizes = NeedsZip64Sizes(size);
+        const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
+        const std::uint32_t dos = DosDateTime(lastWrite);
+        e.time = static_cast<std::uint16_t>(dos);
+        e.date = static_cast<std::uint16_t>(dos >> 16);
+        e.attributes = basic.FileAttributes;
+        e.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+        pending_.push_back(std::move(e));
 
-    const std::vector<unsigned char> placeholder = LocalHeader(e);
-    Put(placeholder.data(), placeholder.size());
-    DeflateFrom(source.get(), sourcePath, size, e);
-    if (!e.zip64Sizes && (e.compressed >= kMax32 || e.uncompressed >= kMax32))
-        RaiseError(L"Der Eintrag passt nicht in die Felder ohne Zip64: " + sourcePath);
-
-    // The header again, now with CRC and sizes; its length is unchanged.
-    const std::vector<unsigned char> header = LocalHeader(e);
-    WriteAt(e.offset, header.data(), header.size());
-    AppendCentralRecord(e);
-    ++entries_;
+        if (size > WholeFileLimit) {
+            if (batch_) Submit(std::move(batch_));  // the files before it come first
+            AddBlocks(source.get(), sourcePath, size);
+            return;
+        }
+        // Small files are gathered into one job until it holds this much.
+        constexpr std::size_t kBatch = std::size_t{512} << 10;
+        const auto n = static_cast<std::size_t>(size);
+        if (batch_ && batch_->inUsed + n > batch_->inCapacity) Submit(std::move(batch_));
+        if (!batch_) batch_ = NewJob(std::max(kBatch, n));
+        Piece p;
+        p.at = batch_->inUsed;
+        p.length = ReadUpTo(source.get(), sourcePath, batch_->in.get() + p.at, n);
+        p.first = p.last = true;
+        batch_->inUsed += p.length;
+        batch_->pieces.push_back(p);
+        if (batch_->inUsed >= kBatch) Submit(std::move(batch_));
+    } catch (...) {
+        failed_ = true;
+        throw;
+    }
 }
 
 void ZipWriter::Close() {
     if (closed_) return;
-    const std::uint64_t dirOffset = Position();
-    const std::uint64_t dirSize = central_.size();
-    Put(central_.data(), central_.size());
-    std::vector<unsigned char>().swap(central_);
+    RaiseIfUnusable();
+    try {
+        if (batch_) Submit(std::move(batch_));
+        while (!queue_.empty()) WriteFront(true);
+        StopWorkers();
+        spare_.clear();
 
-    const bool zip64End = entries_ >= kMax16 || dirOffset >= kMax32 || dirSize >= kMax32;
-    std::vector<unsigned char> tail;
-    Bytes t{tail};
-    if (zip64End) {
-        const std::uint64_t recordOffset = Position();
-        t.u32(kZip64EndSig);
-        t.u64(44);  // size of the record after this field
-        t.u16(kMadeBy);
-        t.u16(kNeededZip64);
-        t.u32(0);  // this disk
-        t.u32(0);  // disk with the central directory
-        t.u64(entries_);
-        t.u64(entries_);
-        t.u64(dirSize);
-        t.u64(dirOffset);
-        t.u32(kZip64LocatorSig);
-        t.u32(0);  // disk with the Zip64 end record
-        t.u64(recordOffset);
-        t.u32(1);  // total disks
+        const std::uint64_t dirOffset = Position();
+        const std::uint64_t dirSize = central_.size();
+        Put(central_.data(), central_.size());
+        std::vector<unsigned char>().swap(central_);
+
+        const bool zip64End = entries_ >= kMax16 || dirOffset >= kMax32 || dirSize >= kMax32;
+        std::vector<unsigned char> tail;
+        Bytes t{tail};
+        if (zip64End) {
+            const std::uint64_t recordOffset = Position();
+            t.u32(kZip64EndSig);
+            t.u64(44);  // size of the record after this field
+            t.u16(kMadeBy);
+            t.u16(kNeededZip64);
+            t.u32(0);  // this disk
+            t.u32(0);  // disk with the central directory
+            t.u64(entries_);
+            t.u64(entries_);
+            t.u64(dirSize);
+            t.u64(dirOffset);
+            t.u32(kZip64LocatorSig);
+            t.u32(0);  // disk with the Zip64 end record
+            t.u64(recordOffset);
+            t.u32(1);  // total disks
+        }
+        const auto count16 = static_cast<std::uint16_t>(entries_ >= kMax16 ? kMax16 : entries_);
+        t.u32(kEndSig);
+        t.u16(0);
+        t.u16(0);
+        t.u16(count16);
+        t.u16(count16);
+        t.u32(Clip32(dirSize));
+        t.u32(Clip32(dirOffset));
+        t.u16(0);  // no comment
+        Put(tail.data(), tail.size());
+        FlushBuffer();
+        HANDLE h = file_.release();
+        if (!::CloseHandle(h)) RaiseError(LastErrorText(L"Das Archiv kann nicht geschlossen werden:", path_));
+    } catch (...) {
+        failed_ = true;
+        throw;
     }
-    const auto count16 = static_cast<std::uint16_t>(entries_ >= kMax16 ? kMax16 : entries_);
-    t.u32(kEndSig);
-    t.u16(0);
-    t.u16(0);
-    t.u16(count16);
-    t.u16(count16);
-    t.u32(Clip32(dirSize));
-    t.u32(Clip32(dirOffset));
-    t.u16(0);  // no comment
-    Put(tail.data(), tail.size());
-    FlushBuffer();
-    HANDLE h = file_.release();
-    if (!::CloseHandle(h)) RaiseError(LastErrorText(L"Das Archiv kann nicht geschlossen werden:", path_));
     closed_ = true;
 }

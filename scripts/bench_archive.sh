@@ -1,17 +1,22 @@
 #!/bin/bash
-# Benchmark of the archive step's archiving against Info-ZIP zip and a bare
-# zlib deflate of the same bytes (pigz, one thread), all on one mixed tree of
-# about 200 MiB; then the memory of archiving a 5 GiB file against a small one.
+# Benchmark of the archive step's archiving (archive_probe's walk into our ZIP
+# writer, with one deflate worker and with one per core) against Info-ZIP zip
+# and pigz with one and two threads, on a mixed tree of about 200 MiB and on
+# one large file (the tar of that tree); then the memory of archiving a 5 GiB
+# file against a small one.
 #
-#   scripts/bench_archive.sh [build dir] [work dir] [runs]
+#   scripts/bench_archive.sh [build dir] [work dir] [rounds]
 #
 # The build dir must hold archive_probe.exe (cmake --build <dir> --target
-# archive_probe) and the wine-run wrapper. Prints a Markdown report.
+# archive_probe) and the wine-run wrapper. The rounds are interleaved: each
+# runs every contender once, each round starting with another one. Prints a
+# Markdown report: median and range over the rounds, and the machine's load
+# before and after (the numbers mean little on a busy machine).
 set -euo pipefail
 
 build=$(realpath "${1:-build}")
 work=$(realpath -m "${2:-/tmp/vlm-bench}")
-runs=${3:-3}
+runs=${3:-5}
 probe="${PROBE:-$build/bin/archive_probe.exe}"  # PROBE: another build of it, e.g. with another zlib
 wine_run="$build/wine-run"
 for tool in zip pigz tar /usr/bin/time /usr/bin/python3; do
@@ -78,101 +83,82 @@ for i in range(4000):
 EOF
 tree_bytes=$(du -sb "$tree" | cut -f1)
 tree_files=$(find "$tree" -type f | wc -l)
-(cd "$work" && tar -cf "$work/tree.tar" Prog)
-cat "$work/tree.tar" > /dev/null   # everything in the page cache for every contender
+mkdir -p "$work/Gross"
+(cd "$work" && tar -cf "$work/Gross/tree.tar" Prog)
+cat "$work/Gross/tree.tar" > /dev/null   # everything in the page cache for every contender
+load_before=$(uptime)
 
 # A running wineserver for the prefix, so that no run pays for starting it.
 eval "$(grep '^export WINEPREFIX=' "$wine_run")"
-wineserver -p 60 2>/dev/null || true  # already running is as good
+wineserver -p 60 >/dev/null 2>&1 || true  # already running is as good; never holding our output open
 
-probe_run() {  # commands... -> results file
-    printf '%s\n' "$@" > "$work/cmd.txt"
-    "$wine_run" "$probe" "$(winpath "$work/cmd.txt")" "$(winpath "$work/res.jsonl")" >/dev/null 2>&1
+probe_run() {  # tag commands... ; results in $work/<tag>.jsonl
+    local tag=$1
+    shift
+    printf '%s\n' "$@" > "$work/$tag.txt"
+    "$wine_run" "$probe" "$(winpath "$work/$tag.txt")" "$(winpath "$work/$tag.jsonl")" >/dev/null 2>&1
 }
-field() { /usr/bin/python3 -c "import json,sys; print(json.loads(open(sys.argv[1]).readlines()[int(sys.argv[2])])[sys.argv[3]])" "$work/res.jsonl" "$1" "$2"; }
-timed() {  # label command... ; appends "label wall cpu maxrss_kib" to runs.txt
-    local label=$1; shift
-    /usr/bin/time -f "$label %e %U %S %M" -a -o "$work/runs.txt" "$@"
+field() {  # tag line key
+    /usr/bin/python3 -c "import json,sys; print(json.loads(open(sys.argv[1]).readlines()[int(sys.argv[2])])[sys.argv[3]])" \
+        "$work/$1.jsonl" "$2" "$3"
+}
+timed() {  # set label command... ; appends "set label wall user sys maxrss_kib" to runs.txt
+    local set=$1 label=$2
+    shift 2
+    /usr/bin/time -f "$set $label %e %U %S %M" -a -o "$work/runs.txt" "$@"
+}
+
+# One contender on one set: "tree" is the folder Prog, "file" the folder Gross
+# holding only the tar of Prog.
+contender() {
+    local set=$1 label=$2 dir=Prog
+    [ "$set" = file ] && dir=Gross
+    local name="$work/$set-$label"
+    rm -f "$name.zip" "$name.gz"
+    case $label in
+        ours1 | oursN)
+            local workers=1
+            [ "$label" = oursN ] && workers=0
+            printf 'zip\t%s\t%s\t0\t%s\n' "$(winpath "$work/$dir")" "$(winpath "$name.zip")" "$workers" > "$name.txt"
+            timed "$set" "$label" "$wine_run" "$probe" "$(winpath "$name.txt")" "$(winpath "$name.jsonl")"
+            echo "$set $label $(field "$set-$label" 0 workers) $(field "$set-$label" 0 peak_working_set)" >> "$work/inner.txt"
+            ;;
+        infozip)
+            (cd "$work" && timed "$set" "$label" zip -r -6 -q "$name.zip" "$dir")
+            ;;
+        pigz1 | pigz2)
+            # pigz makes one stream: of the tar of the tree, which is also the large file.
+            timed "$set" "$label" sh -c "pigz -p${label#pigz} -6 -c '$work/Gross/tree.tar' > '$name.gz'"
+            ;;
+    esac
 }
 
 : > "$work/runs.txt"
 : > "$work/inner.txt"
+contenders=(ours1 oursN pigz1 pigz2 infozip)
 for run in $(seq "$runs"); do
-    rm -f "$work/ours.zip" "$work/infozip.zip" "$work/pigz.gz"
-    printf 'zip\t%s\t%s\n' "$(winpath "$tree")" "$(winpath "$work/ours.zip")" > "$work/cmd.txt"
-    timed ours "$wine_run" "$probe" "$(winpath "$work/cmd.txt")" "$(winpath "$work/res.jsonl")"
-    echo "ours $(field 0 seconds) $(field 0 cpu) $(field 0 peak_working_set)" >> "$work/inner.txt"
-    (cd "$work" && timed infozip zip -r -6 -q infozip.zip Prog)
-    timed pigz sh -c "pigz -p1 -6 -c '$work/tree.tar' > '$work/pigz.gz'"
+    for set in tree file; do
+        for i in "${!contenders[@]}"; do
+            contender "$set" "${contenders[$(((i + run) % ${#contenders[@]}))]}"
+        done
+    done
 done
 
 # Where the time goes: reading through Wine, CRC-32, and deflate of the same
-# bytes by the Windows build of zlib, each on the tar of the tree.
-tar_win=$(winpath "$work/tree.tar")
-probe_run "$(printf 'read\t%s\t1048576\t0' "$tar_win")" "$(printf 'read\t%s\t1048576\t1' "$tar_win")" \
-          "$(printf 'read\t%s\t65536\t0' "$tar_win")" "$(printf 'deflate\t%s' "$tar_win")"
-breakdown=$(/usr/bin/python3 -c "
-import json,sys
-r=[json.loads(l) for l in open(sys.argv[1])]
-print('| read, 1 MiB chunks | %.2f | %.2f |' % (r[0]['seconds'], r[0]['cpu']))
-print('| read + CRC-32, 1 MiB chunks | %.2f | %.2f |' % (r[1]['seconds'], r[1]['cpu']))
-print('| read, 64 KiB chunks | %.2f | %.2f |' % (r[2]['seconds'], r[2]['cpu']))
-print('| deflate in memory (Windows build of zlib) | %.2f | %.2f |' % (r[3]['seconds'], r[3]['cpu']))
-" "$work/res.jsonl")
-buffers=""
-for size in 65536 262144 1048576 4194304; do
-    rm -f "$work/buf.zip"
-    probe_run "$(printf 'zip\t%s\t%s\t%s' "$(winpath "$tree")" "$(winpath "$work/buf.zip")" "$size")"
-    buffers+="| $((size / 1024)) KiB | $(field 0 seconds) | $(field 0 cpu) |"$'\n'
-done
+# bytes by the Windows build of zlib in one thread, each on the tar of the tree.
+tar_win=$(winpath "$work/Gross/tree.tar")
+probe_run parts "$(printf 'read\t%s\t1048576\t0' "$tar_win")" "$(printf 'read\t%s\t1048576\t1' "$tar_win")" \
+    "$(printf 'deflate\t%s' "$tar_win")"
 
-# Memory: a 5 GiB file (sparse: zeros) against a small one, each in a fresh process.
+# Memory: a 5 GiB file (sparse: zeros) against a small one, each in a fresh
+# process with every worker.
 mkdir -p "$work/mem-big/Gross" "$work/mem-small/Klein"
 truncate -s 5G "$work/mem-big/Gross/fuenf.bin"
-head -c 100000 "$work/tree.tar" > "$work/mem-small/Klein/klein.bin"
-probe_run "$(printf 'zip\t%s\t%s' "$(winpath "$work/mem-small/Klein")" "$(winpath "$work/mem-small.zip")")"
-small_ws=$(field 0 peak_working_set)
-probe_run "$(printf 'zip\t%s\t%s' "$(winpath "$work/mem-big/Gross")" "$(winpath "$work/mem-big.zip")")"
-big_ws=$(field 0 peak_working_set)
-big_secs=$(field 0 seconds)
+head -c 100000 "$work/Gross/tree.tar" > "$work/mem-small/Klein/klein.bin"
+probe_run mem-small "$(printf 'zip\t%s\t%s' "$(winpath "$work/mem-small/Klein")" "$(winpath "$work/mem-small.zip")")"
+probe_run mem-big "$(printf 'zip\t%s\t%s' "$(winpath "$work/mem-big/Gross")" "$(winpath "$work/mem-big.zip")")"
 rm -f "$work/mem-big/Gross/fuenf.bin"
+load_after=$(uptime)
 
-/usr/bin/python3 - "$work" "$tree_bytes" "$tree_files" "$runs" "$small_ws" "$big_ws" "$big_secs" <<EOF
-import os, statistics, sys
-work, tree_bytes, tree_files, runs, small_ws, big_ws, big_secs = sys.argv[1:]
-rows = {}
-for line in open(os.path.join(work, "runs.txt")):
-    parts = line.split()
-    if len(parts) == 5 and parts[0] in ("ours", "infozip", "pigz"):
-        label, wall, user, sys_, rss = parts
-        rows.setdefault(label, []).append((float(wall), float(user) + float(sys_), int(rss)))
-inner = [tuple(float(x) for x in l.split()[1:]) for l in open(os.path.join(work, "inner.txt"))]
-sizes = {"ours": "ours.zip", "infozip": "infozip.zip", "pigz": "pigz.gz"}
-def best(label):
-    r = rows[label]
-    return min(x[0] for x in r), min(x[1] for x in r), max(x[2] for x in r)
-p_wall, p_cpu, _ = best("pigz")
-names = {"ours": "our archiving (whole Wine process)", "infozip": "Info-ZIP zip -r -6", "pigz": "pigz -p1 -6 of the tar"}
-print("Tree: %.1f MiB in %s files; best of %s runs.\n" % (int(tree_bytes) / 2**20, tree_files, runs))
-print("| contender | wall s | CPU s | peak memory MiB | output MiB | wall / pigz | CPU / pigz |")
-print("| --- | ---: | ---: | ---: | ---: | ---: | ---: |")
-for label in ("ours", "infozip", "pigz"):
-    wall, cpu, rss = best(label)
-    size = os.path.getsize(os.path.join(work, sizes[label])) / 2**20
-    print("| %s | %.2f | %.2f | %.1f | %.2f | %.2f | %.2f |" % (names[label], wall, cpu, rss / 1024, size, wall / p_wall, cpu / p_cpu))
-w = min(i[0] for i in inner); c = min(i[1] for i in inner); ws = max(i[2] for i in inner)
-print("| our archiving, DoZip alone (inside the process) | %.2f | %.2f | %.1f (working set) | | %.2f | %.2f |" % (w, c, ws / 2**20, w / p_wall, c / p_cpu))
-print()
-print("Where the time goes (on the tar of the tree, inside a Wine process):\n")
-print("| part | wall s | CPU s |")
-print("| --- | ---: | ---: |")
-print("""$breakdown""")
-print()
-print("Buffer size of the archive writer (read chunk and write buffer), DoZip on the tree:\n")
-print("| buffer | wall s | CPU s |")
-print("| --- | ---: | ---: |")
-print("""$buffers""".rstrip())
-print()
-print("Memory: peak working set archiving one small file %.1f MiB; one 5 GiB file %.1f MiB (%.1f s); growth %.2f MiB." % (
-    int(small_ws) / 2**20, int(big_ws) / 2**20, float(big_secs), (int(big_ws) - int(small_ws)) / 2**20))
-EOF
+/usr/bin/python3 "$(dirname "$0")/bench_archive_report.py" "$work" "$tree_bytes" "$tree_files" "$runs" \
+    "$load_before" "$load_after"

@@ -10,8 +10,9 @@
 //   list <dir>                 the raw listing of dir and every folder below it,
 //                              in the order the file system enumerates them
 //   save <TargetDir>           TFHaupt::SaveVLMInst on that folder
-//   zip <dir> <archive> [buffer bytes]
-//                              DoZip into a new archive: entries, seconds, memory
+//   zip <dir> <archive> [buffer bytes [workers]]
+//                              DoZip into a new archive: entries, seconds, memory;
+//                              buffer 0 and workers 0 (or left out) are the defaults
 //   read <file> <buffer bytes> <crc 0|1>
 //                              reads the file in chunks, with or without CRC-32
 //   deflate <file>             raw deflate of the whole file held in memory
@@ -177,15 +178,18 @@ int wmain(int argc, wchar_t** argv) {
             form.TargetEmptied = false;
             const int result = form.SaveVLMInst();
             emit("{\"save\":" + Json(f[1]) + ",\"result\":" + std::to_string(result) + "}\n");
-        } else if (cmd == L"zip" && (f.size() == 3 || f.size() == 4)) {
-            const std::size_t buffer =
-                f.size() == 4 ? std::wcstoull(f[3].c_str(), nullptr, 10) : ZipWriter::DefaultBufferSize;
+        } else if (cmd == L"zip" && f.size() >= 3 && f.size() <= 5) {
+            std::size_t buffer = f.size() >= 4 ? std::wcstoull(f[3].c_str(), nullptr, 10) : 0;
+            if (buffer == 0) buffer = ZipWriter::DefaultBufferSize;
+            const unsigned workers = f.size() == 5 ? static_cast<unsigned>(std::wcstoul(f[4].c_str(), nullptr, 10)) : 0;
             const double wall0 = WallSeconds(), cpu0 = CpuSeconds();
             try {
-                ZipWriter archive(f[2], buffer);
+                ZipWriter archive(f[2], buffer, workers);
+                const unsigned used = archive.Workers();
                 DoZip(f[1], archive);
                 archive.Close();
                 emit("{\"zip\":" + Json(f[1]) + ",\"entries\":" + std::to_string(archive.EntryCount()) +
+                     ",\"workers\":" + std::to_string(used) +
                      Timing(wall0, cpu0) + ",\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
             } catch (const EFehler& e) {
                 emit("{\"zip\":" + Json(f[1]) + ",\"error\":" + Json(e.Message) + "}\n");

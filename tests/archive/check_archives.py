@@ -710,6 +710,128 @@ def huge_if_room(args, work):
     return None
 
 
+# --- deflate on worker threads ------------------------------------------------
+
+BLOCK = 128 * 1024        # the writer cuts files larger than WHOLE into blocks of this size
+WHOLE = 1024 * 1024
+
+
+def mixed_bytes(rng, size):
+    """Text, then noise, then text: stored and compressed blocks in one stream."""
+    a, b = size // 3, size // 3
+    return text_bytes(rng, a) + rng.randbytes(b) + text_bytes(rng, size - a - b)
+
+
+def block_scenarios(args, work):
+    """Files at and around the sizes where the writer changes how it cuts a
+    file, compressible and not, among many small files and a few large ones;
+    archived by the walk with 1, 2 and 4 workers and by the step itself. Every
+    archive must be the same bytes, and the readers must read it back."""
+    rng = random.Random(7031)
+    tree = Tree(os.path.join(work, "blocks", "Werk"))
+    sizes = (0, 1, BLOCK - 1, BLOCK, BLOCK + 1, 3 * BLOCK, WHOLE - 1, WHOLE, WHOLE + 1,
+             WHOLE + BLOCK - 1, WHOLE + BLOCK, WHOLE + BLOCK + 1, 9 * BLOCK + 1, 20 * BLOCK)
+    for size in sizes:
+        tree.file("Grenzen/text_%08d.txt" % size, text_bytes(rng, size))
+        tree.file("Grenzen/zufall_%08d.bin" % size, rng.randbytes(size))
+    for i in range(400):
+        size = rng.randint(0, 20_000)
+        data = text_bytes(rng, size) if i % 3 else program_bytes(rng, size)
+        tree.file("Vorlagen/%s/v%03d.%s" % ("ABCD"[i % 4], i, ("rtf", "ini", "dat")[i % 3]), data)
+        if i % 100 == 50:
+            tree.file("Vorlagen/%s/modul%03d.dll" % ("ABCD"[i % 4], i), mixed_bytes(rng, 3 * WHOLE + 12345))
+    tree.file("Bilder/foto.jpg", rng.randbytes(5 * WHOLE + 777))
+    tree.file("VelmStart.ini", b"[Setup]\r\nIniPfad=C:\\Velmora\\\r\n")
+
+    temp = os.path.join(work, "blocks", "temp")
+    os.makedirs(temp)
+    top = win(tree.root)
+    counts = (1, 2, 4)
+    paths = [os.path.join(work, "blocks-%d.zip" % n) for n in counts]
+    commands = ["list\t" + top, "temp\t" + win(temp)]
+    commands += ["zip\t%s\t%s\t0\t%d" % (top, win(path), n) for path, n in zip(paths, counts)]
+    commands.append("save\t" + top)
+    results = run_probe(args, args.probe, commands, work, "blocks")
+    report_errors(results)
+    listings, saves = listings_of(results), saves_of(results)
+    check([r.get("workers") for r in results if "zip" in r] == list(counts), "blocks: worker counts used")
+    check(saves.get(top) == 0, "blocks: step result %s" % saves.get(top))
+    if top not in listings or not all(os.path.exists(p) for p in paths):
+        return
+    expected = expected_entries(tree, listings, top)
+    check_archive(paths[0], expected, os.path.join(work, "x"))
+    with open(paths[0], "rb") as f:
+        one = f.read()
+    for path in paths[1:] + [os.path.join(tree.root, "vlmaltinst.zip")]:
+        with open(path, "rb") as f:
+            check(f.read() == one, "blocks: %s is the same bytes as with one worker" % path)
+    if saves.get(top) == 0:
+        check_after_step("blocks", tree.root, temp, True, tree.files["VelmStart.ini"])
+
+
+class environment:
+    """Sets environment variables for the processes started within."""
+
+    def __init__(self, **values):
+        self.values, self.saved = values, {}
+
+    def __enter__(self):
+        for k, v in self.values.items():
+            self.saved[k] = os.environ.get(k)
+            os.environ[k] = v
+
+    def __exit__(self, *_):
+        for k, v in self.saved.items():
+            if v is None:
+                os.environ.pop(k, None)
+            else:
+                os.environ[k] = v
+
+
+def folder_state(root):
+    state = {}
+    for d, dirs, files in os.walk(root):
+        for name in dirs + files:
+            p = os.path.join(d, name)
+            state[os.path.relpath(p, root)] = open(p, "rb").read() if os.path.isfile(p) else None
+    return state
+
+
+def read_error_scenario(args, work):
+    """A read that fails in the middle of a large file, as on a bad disk (EIO
+    injected below Wine by failing_read.c): the walk reports that file, not a
+    later one; the step ends with 1 and changes nothing in the folder."""
+    cc = shutil.which("cc") or shutil.which("gcc")
+    if not check(cc is not None, "read error: a C compiler for the failing disk"):
+        return
+    shim = os.path.join(work, "failing_read.so")
+    built = run([cc, "-shared", "-fPIC", "-O2", "-o", shim,
+                 os.path.join(os.path.dirname(os.path.abspath(__file__)), "failing_read.c"), "-ldl"])
+    if not check(built.returncode == 0, "read error: failing_read.c builds\n%s" % built.stderr.decode(errors="replace")):
+        return
+    rng = random.Random(99)
+    tree = Tree(os.path.join(work, "readerror", "Prog"))
+    tree.file("VelmStart.ini", b"[Setup]\r\n")
+    for folder in ("A", "C"):
+        for i in range(30):
+            tree.file("%s/klein%02d.txt" % (folder, i), text_bytes(rng, 5000))
+    big = os.path.join(tree.root, "B", "gross.bin")
+    tree.file("B/gross.bin", rng.randbytes(6 * WHOLE))
+    temp = os.path.join(work, "readerror", "temp")
+    os.makedirs(temp)
+    before = folder_state(tree.root)
+    top = win(tree.root)
+    commands = ["temp\t" + win(temp), "zip\t%s\t%s" % (top, win(os.path.join(work, "readerror.zip"))), "save\t" + top]
+    with environment(LD_PRELOAD=shim, VLM_FAIL_READ_PATH=big, VLM_FAIL_READ_AT=str(3 * WHOLE + 5)):
+        results = run_probe(args, args.probe, commands, work, "readerror")
+    errors = [r["error"] for r in results if "error" in r]
+    check(len(errors) == 1 and "gelesen" in errors[0] and errors[0].rstrip().split(" (")[0].endswith("gross.bin"),
+          "read error: the walk fails on the file that cannot be read: %s" % errors)
+    check(saves_of(results).get(top) == 1, "read error: step result %s" % saves_of(results).get(top))
+    check(folder_state(tree.root) == before, "read error: the folder is unchanged")
+    check(os.listdir(temp) == [], "read error: the temporary folder holds %s" % os.listdir(temp))
+
+
 def report_errors(results):
     for r in results:
         if "error" in r:
@@ -741,6 +863,8 @@ def main():
     else:
         small_scenarios(args, work)
         self_scenarios(args, work)
+        block_scenarios(args, work)
+        read_error_scenario(args, work)
     if failures:
         print("%d check(s) failed" % len(failures))
         return 1

@@ -281,7 +281,12 @@ TEST(ZipWriter, RaisesWhenTheArchiveOrASourceCannotBeOpened) {
     TempDir root{L"zw"};
     EXPECT_THROW(ZipWriter(root / L"fehlt\\a.zip"), EFehler);
     ZipWriter archive(root / L"a.zip");
+    WriteBytes(root / L"da.txt", "present");
+    archive.AddFile(root / L"da.txt", L"da.txt");
     EXPECT_THROW(archive.AddFile(root / L"fehlt.txt", L"fehlt.txt"), EFehler);
+    // An archive missing a file must never pass for complete.
+    EXPECT_THROW(archive.AddFile(root / L"da.txt", L"noch.txt"), EFehler);
+    EXPECT_THROW(archive.Close(), EFehler);
 }
 
 TEST(ZipWriter, GivesZip64SizesToEveryFileDeflateMightGrowPast4GiB) {
