@@ -2,21 +2,13 @@
 #include "ZipReader.h"
 #include <algorithm>
 #include "../shell/Fehler.h"
+#include "ZipFormat.h"
 
 namespace {
+using namespace zipformat;
 
-constexpr std::uint32_t kLocalSig = 0x04034b50;
-constexpr std::uint32_t kCentralSig = 0x02014b50;
-constexpr std::uint32_t kEndSig = 0x06054b50;
-constexpr std::uint32_t kZip64EndSig = 0x06064b50;
-constexpr std::uint32_t kZip64LocatorSig = 0x07064b50;
-constexpr std::uint16_t kFlagUtf8 = 0x0800;
 constexpr std::uint16_t kFlagsAllowed = kFlagUtf8 | 0x0006;  // bits 1-2 only tell the deflate level
-constexpr std::uint16_t kDeflate = 8;
 constexpr std::uint16_t kMaxNeeded = 45;
-constexpr std::uint16_t kZip64ExtraId = 0x0001;
-constexpr std::uint32_t kMax32 = 0xFFFFFFFF;
-constexpr std::uint16_t kMax16 = 0xFFFF;
 constexpr std::size_t kEndSize = 22, kLocatorSize = 20, kZip64EndSize = 56, kCentralSize = 46, kLocalSize = 30;
 
 // Little-endian fields read from a byte range; reading past its end raises
