@@ -9,8 +9,8 @@
 #include <exception>
 #include <memory>
 #include <vector>
-#include "../shell/Fehler.h"
-#include "../shell/Haupt.h"
+#include "Fehler.h"
+#include "Haupt.h"
 #include "Files.h"
 #include "Restore.h"
 #include "ZipWriter.h"

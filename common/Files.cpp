@@ -1,7 +1,7 @@
 #include "Files.h"
 #include <windows.h>
 #include <vector>
-#include "../shell/Raii.h"
+#include "Raii.h"
 
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());

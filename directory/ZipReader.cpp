@@ -1,7 +1,7 @@
 // Reader of our own ZIP archives on zlib's raw inflate.
 #include "ZipReader.h"
 #include <algorithm>
-#include "../shell/Fehler.h"
+#include "Fehler.h"
 #include "ZipFormat.h"
 
 namespace {

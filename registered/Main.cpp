@@ -1,4 +1,4 @@
 #include <windows.h>
-#include "../../shell/Start.h"
+#include "Start.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int) { return RunProgram(instance); }

@@ -21,7 +21,7 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include "../shell/Raii.h"
+#include "Raii.h"
 
 class ZipWriter {
 public:

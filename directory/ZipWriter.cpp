@@ -3,7 +3,7 @@
 #include <zlib.h>
 #include <algorithm>
 #include <cstring>
-#include "../shell/Fehler.h"
+#include "Fehler.h"
 #include "ZipFormat.h"
 
 namespace {

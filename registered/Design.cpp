@@ -1,5 +1,5 @@
 // Window design of the registered-installation updater.
-#include "../../shell/Haupt.h"
+#include "Haupt.h"
 
 const FormDesign HauptDesign{
     .Caption = L"Velmora-Updater",

@@ -6,8 +6,8 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include "../shell/Fehler.h"
-#include "../shell/Raii.h"
+#include "Fehler.h"
+#include "Raii.h"
 #include "Archive.h"
 #include "Files.h"
 #include "ZipReader.h"

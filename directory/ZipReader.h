@@ -13,7 +13,7 @@
 #include <memory>
 #include <string>
 #include <vector>
-#include "../shell/Raii.h"
+#include "Raii.h"
 
 struct ZipEntry {
     std::string Name;            // as stored: UTF-8 bytes
