@@ -62,15 +62,20 @@ std::wstring ReadProfileText(const std::wstring& file, const std::wstring& secti
     return std::wstring(buffer.data(), length);
 }
 
-// Main ini, data folder and the folders derived from it. The registered-installation
-// updater reports failures with 1 and without log lines, the directory updater with 2
-// and a log line each.
-int TFHaupt::PruefeHauptIni(int failResult, bool withLogLines) {
+// Main ini, data folder and the folders derived from it. How a failure is
+// reported, and whether a "001" sub-folder counts, the program's settings say.
+int TFHaupt::PruefeHauptIni() {
+    const ProgramSettings& settings = Program.Settings();
     auto fail = [&](const wchar_t* box, const wchar_t* logLine) {
         ErrorBox(box);
-        if (withLogLines) AddLogLine(logLine);
-        return failResult;
+        if (settings.DiscoveryLogLines) AddLogLine(logLine);
+        return settings.DiscoveryFailResult;
     };
+
+    if (settings.UsesSubdir001) {
+        HasSubdir001 = DirectoryExists(IniDir + L"001");
+        if (HasSubdir001) IniDir += L"001\\";
+    }
 
     // IniDir is used as read: without a final backslash the file name is glued to
     // the last folder name, and the test below finds nothing there.

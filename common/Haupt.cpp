@@ -236,7 +236,7 @@ LRESULT CALLBACK TFHaupt::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 LRESULT TFHaupt::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     // During the restore before the end no click or close may run a handler: it
     // would end the process with the folder half restored, or start a run.
-    if (restoring_ && (msg == WM_COMMAND || msg == WM_CLOSE)) return 0;
+    if (handlersBlocked_ && (msg == WM_COMMAND || msg == WM_CLOSE)) return 0;
     switch (msg) {
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));

@@ -1,14 +1,13 @@
-// The main window TFHaupt: its controls, the fields that carry one run, and the
-// steps of the run. Both programs use this class; the methods whose behaviour
-// differs between them are defined once per program (the directory updater's in
-// shell/ and inspection/, the registered-installation updater's in registered/).
+// The main window TFHaupt: its controls, the log and the status line, the message
+// loop and the dispatch of its events, and the steps both programs share. Its
+// UpdaterProgram brings the design and each program's own steps.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
 #include <string>
-#include <vector>
 #include "Raii.h"
-#include "Restore.h"
+#include "UpdateSession.h"
+#include "UpdaterProgram.h"
 
 // Placement of one control in design pixels (96 dpi).
 struct ControlPlace {
@@ -18,42 +17,38 @@ struct ControlPlace {
 // What differs between the two programs' window designs.
 struct FormDesign {
     const wchar_t* Caption;
-    bool FixedDialogFrame;      // no system menu, no title-bar buttons
+    bool FixedDialogFrame;  // no system menu, no title-bar buttons
     int ClientWidth, ClientHeight;
     ControlPlace BtAbbruch, BtWeiter;
-    bool StatusBelowLog;        // status bar is the lowest element
+    bool StatusBelowLog;  // status bar is the lowest element
     bool LogFirstInTabOrder;
-    bool CentreOnDesktop;       // work area rather than the whole screen
-    const wchar_t* RecordName;  // the update result record's file name
+    bool CentreOnDesktop;  // work area rather than the whole screen
 };
 
-// Each program defines its own design.
-extern const FormDesign HauptDesign;
-
-class TFHaupt {
+class TFHaupt : public UpdateSession {
 public:
     static constexpr int LogHeight = 180;
     static constexpr int StatusHeight = 19;
     static constexpr int StatusPanelWidth = 380;
 
-    explicit TFHaupt(const FormDesign& design) : Design(design) {}
+    explicit TFHaupt(UpdaterProgram& program) : Program(program), Design(program.Design()) {}
     ~TFHaupt();
     TFHaupt(const TFHaupt&) = delete;
     TFHaupt& operator=(const TFHaupt&) = delete;
 
-    // Program start (shell/Start.cpp)
+    // Program start (Start.cpp)
     void CreateForm(HINSTANCE instance);  // window and controls, then FormCreate
     void ShowForm();                      // first showing, then FormShow
     int RunMessageLoop();                 // exit code 0 once the window is closed
 
-    // Handlers bound to the window's events; defined per program where they differ.
-    void FormCreate();
-    void FormShow();
+    // Handlers bound to the window's events; the program's own ones go to Program.
+    void FormCreate() { Program.FormCreate(*this); }
+    void FormShow() { Program.FormShow(*this); }
     void BtWeiterClick();
     void BtAbbruchClick();
-    void Verarbeite();
+    void Verarbeite() { Program.Verarbeite(*this); }
 
-    // Main-window operations (shell/)
+    // Main-window operations
     void AddLogLine(const std::wstring& text);
     void AddLogLinePaused(const std::wstring& text);
     void SetStatus(const std::wstring& text);
@@ -71,15 +66,21 @@ public:
     void SetOuterHeight(int height);
     void CentreWindow();  // for the window's present size, where the design places it
     int ClientHeight() const;
+    // From now until the program ends no click or close runs a handler, and an
+    // end with exit code 1 no longer calls BeforeEndWithOne.
+    void BlockHandlersUntilEnd() { handlersBlocked_ = true; }
+    // Paints the window and answers other programs' reads of it for ms
+    // milliseconds, without dispatching any input.
+    void ShowWithoutInput(DWORD ms);
 
-    // Installation inspection (inspection/, registered/)
-    int CheckVLMExe();
-    int PruefeVLMIni();
-    int GetCommAppData();
-    int PruefeHauptIni(int failResult, bool withLogLines);  // main ini, data folder, derived folders
+    // Installation inspection: the program's own steps, then the shared ones
+    int CheckVLMExe() { return Program.CheckVLMExe(*this); }
+    int PruefeVLMIni() { return Program.PruefeVLMIni(*this); }
+    int GetCommAppData() { return Program.GetCommAppData(*this); }
+    int PruefeHauptIni();  // main ini, data folder, derived folders (DataPaths.cpp)
     bool IsWow64();
 
-    // Safeguards and backups (safeguards/)
+    // Safeguards and backups
     int PruefeAndereUpdates();  // refuses while another updater runs
     int PruefeVLMUser();
     int BackupFormKatalog();
@@ -87,33 +88,15 @@ public:
     int BackupFaecherkanon();
     int BackupNKK();
     int CopyFolder(const std::wstring& source, const std::wstring& destination, bool includeSubfolders);
-    int SaveVLMInst();
     int SchreibeIni(int result);
     // The four data backups with their log lines and status texts, as both runs
     // carry them out; ends the program with exit code 1 at the first failure.
     void RunBackups();
 
-    // UpdateSession: the state of one run. Paths are kept as UTF-16 throughout, so
-    // a folder name outside the ANSI code page still names its folder.
-    std::wstring TargetDir;
-    std::wstring InstallDir;
-    std::wstring CommonAppDataDir;
-    std::wstring IniDir;
-    std::wstring MainIniPath;
-    std::wstring DataDir;
-    std::wstring BaseDir;
-    std::wstring FormsDir;
-    std::wstring NkkDir;
-    std::wstring InstalledVersion;
-    int CompactClientHeight = 0;
-    bool HasSubdir001 = false;
-    // Set by the archive step right before it starts deleting in TargetDir: an
-    // end with exit code 1 then first restores the folder from its archive.
-    bool TargetEmptied = false;
-    std::vector<FolderState> RemovedFolders;  // the folders below TargetDir before the deletion
+    UpdaterProgram& Program;
+    const FormDesign& Design;
 
     // Controls
-    const FormDesign& Design;
     HWND Handle = nullptr;
     HWND BtAbbruch = nullptr;
     HWND BtWeiter = nullptr;
@@ -130,12 +113,6 @@ private:
     void OnCommand(int id, int code);
     void OnClose();
     POINT CentredOrigin(int width, int height) const;
-    // Restores TargetDir from its archive before an end with exit code 1, with
-    // a log line before and after (shell/EndRestore.cpp).
-    void RestoreBeforeEnd();
-    // Paints the window and answers other programs' reads of it for ms
-    // milliseconds, without dispatching any input.
-    void ShowWithoutInput(DWORD ms);
 
     unique_himagelist abbruchImages_;
     unique_himagelist weiterImages_;
@@ -144,6 +121,6 @@ private:
     unique_hgdiobj logFont_;
     int logHeight_ = LogHeight;
     bool running_ = false;
-    unique_handle runLock_;  // held from the first run until the program ends
-    bool restoring_ = false;  // from the start of the restore to the end: no handler runs
+    unique_handle runLock_;         // held from the first run until the program ends
+    bool handlersBlocked_ = false;  // see BlockHandlersUntilEnd
 };

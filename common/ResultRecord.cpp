@@ -36,7 +36,7 @@ private:
 }  // namespace
 
 int TFHaupt::SchreibeIni(int result) {
-    const std::wstring path = IniDir + Design.RecordName;
+    const std::wstring path = IniDir + Program.Settings().RecordName;
     RecordFlush flush(path);
 
     // One key per call, so keys written before a failure stay in the file.

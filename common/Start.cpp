@@ -37,14 +37,28 @@ void TFHaupt::ProcessMessages() {
 
 void TFHaupt::EndWith(int exitCode) {
     // Exit code 1 makes the installer abort, so the old installation must work
-    // again: put back what this run's archive step removed.
-    if (exitCode == 1 && TargetEmptied && !restoring_) RestoreBeforeEnd();
+    // again: the program puts back what its run changed.
+    if (exitCode == 1 && !handlersBlocked_) Program.BeforeEndWithOne(*this);
     if (EndHook) EndHook(exitCode);
     ::ExitProcess(static_cast<UINT>(exitCode));
 }
 
-int RunProgram(HINSTANCE instance) {
-    static TFHaupt FHaupt(HauptDesign);
+void TFHaupt::ShowWithoutInput(DWORD ms) {
+    ::RedrawWindow(Handle, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    const ULONGLONG end = ::GetTickCount64() + ms;
+    for (;;) {
+        // Only messages sent by other threads and programs are handled here;
+        // posted input stays queued and goes with the process.
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= end) return;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE, 0);
+    }
+}
+
+int RunProgram(HINSTANCE instance, UpdaterProgram& program) {
+    static TFHaupt FHaupt(program);
     FHaupt.CreateForm(instance);
     FHaupt.ShowForm();
     return FHaupt.RunMessageLoop();

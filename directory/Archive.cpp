@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 #include "Fehler.h"
+#include "DirectoryUpdater.h"
 #include "Haupt.h"
 #include "Files.h"
 #include "Restore.h"
@@ -271,7 +272,7 @@ std::size_t DeleteFiles(const std::wstring& Dir, const ArchivedFiles& archived,
     return EmptyFolder(Dir + L"\\", e, keep);
 }
 
-int TFHaupt::SaveVLMInst() {
+int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
     // A run started again after an error report finds the folder archived and
     // emptied by this program already: archiving what is left would only hide
     // the installation one archive deeper.
@@ -279,17 +280,17 @@ int TFHaupt::SaveVLMInst() {
     int result = 1;
     {
         CursorChange hourglass(IDC_WAIT);
-        ProcessMessages();
+        form.ProcessMessages();
         std::wstring tempArchive;  // this run's own; removed on every path
         try {
             // The guard and the walk work on the full path: "/", ".." and a
             // relative name are resolved first, and a root is never emptied.
-            const std::wstring target = ProgramFolder(TargetDir);
-            if (target.empty()) RaiseError(L"Kein Programmordner: " + TargetDir);
+            const std::wstring target = ProgramFolder(form.TargetDir);
+            if (target.empty()) RaiseError(L"Kein Programmordner: " + form.TargetDir);
             const std::wstring temp = TempPath();
             // Velmora's ini and data folders, and the temporary folder, must
             // survive the emptying of the program folder.
-            for (const std::wstring* kept : std::initializer_list<const std::wstring*>{&IniDir, &DataDir, &BaseDir, &FormsDir, &NkkDir, &temp})
+            for (const std::wstring* kept : std::initializer_list<const std::wstring*>{&form.IniDir, &form.DataDir, &form.BaseDir, &form.FormsDir, &form.NkkDir, &temp})
                 if (!kept->empty() && IsWithin(FullPath(*kept), target))
                     RaiseError(L"Der Ordner " + *kept + L" liegt im Programmordner " + target);
             tempArchive = UniqueTempFile(temp);
@@ -315,6 +316,6 @@ int TFHaupt::SaveVLMInst() {
         }
         if (!tempArchive.empty()) ::DeleteFileW(ExtendedPath(tempArchive).c_str());
     }
-    ProcessMessages();
+    form.ProcessMessages();
     return result;
 }

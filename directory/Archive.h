@@ -1,6 +1,6 @@
 // The previous-installation archive of the directory updater: the walk that
 // fills the archive, the deletion that empties the folder afterwards, and the
-// helpers of TFHaupt::SaveVLMInst.
+// helpers of DirectoryUpdater::SaveVLMInst.
 #pragma once
 #include <windows.h>
 #include <cstdint>

@@ -1,7 +1,10 @@
-// Window design of the directory updater.
+// Window design and settings of the directory updater.
+#include "DirectoryUpdater.h"
 #include "Haupt.h"
 
-const FormDesign HauptDesign{
+namespace {
+
+const FormDesign kDesign{
     .Caption = L"Velmora Updater",
     .FixedDialogFrame = false,
     .ClientWidth = 388,
@@ -11,5 +14,16 @@ const FormDesign HauptDesign{
     .StatusBelowLog = false,
     .LogFirstInTabOrder = false,
     .CentreOnDesktop = true,
-    .RecordName = L"VLM_9_Update.ini",
 };
+
+const ProgramSettings kSettings{
+    .RecordName = L"VLM_9_Update.ini",
+    .DiscoveryFailResult = 2,
+    .DiscoveryLogLines = true,
+    .UsesSubdir001 = false,
+};
+
+}  // namespace
+
+const FormDesign& DirectoryUpdater::Design() const { return kDesign; }
+const ProgramSettings& DirectoryUpdater::Settings() const { return kSettings; }

@@ -2,30 +2,33 @@
 // and the decision at show time whether there is anything to update.
 #include <windows.h>
 #include "CommandLine.h"
+#include "DirectoryUpdater.h"
 #include "Haupt.h"
 #include "Version.h"
 
-void TFHaupt::FormCreate() { TargetDir = JoinTargetDir(SplitCommandLine(::GetCommandLineW())); }
+void DirectoryUpdater::FormCreate(TFHaupt& form) {
+    form.TargetDir = JoinTargetDir(SplitCommandLine(::GetCommandLineW()));
+}
 
-void TFHaupt::FormShow() {
-    if (CheckVLMExe() == 0) EndWith(0);
-    if (MajorVersion(InstalledVersion) == 9) {
-        if (!ConfirmBox(L"Im angegebenen Verzeichnis wurde eine updatef\u00e4hige Velmora-Version gefunden,\n"
-                        L"die nicht \u00fcber diesen PC installiert wurde.\n"
-                        L"Soll die Update-Installation fortgesetzt werden?"))
-            EndWith(1);
+void DirectoryUpdater::FormShow(TFHaupt& form) {
+    if (CheckVLMExe(form) == 0) form.EndWith(0);
+    if (MajorVersion(form.InstalledVersion) == 9) {
+        if (!form.ConfirmBox(L"Im angegebenen Verzeichnis wurde eine updatef\u00e4hige Velmora-Version gefunden,\n"
+                             L"die nicht \u00fcber diesen PC installiert wurde.\n"
+                             L"Soll die Update-Installation fortgesetzt werden?"))
+            form.EndWith(1);
     } else {
-        ErrorBox(L"Im angegebenen Verzeichnis wurde eine NICHT updatef\u00e4hige Velmora - Version " +
-                 InstalledVersion + L" gefunden," + L"\n" + L"die nicht \u00fcber diesen PC installiert wurde." +
-                 L"\n" + L"Dieses Update wird abgebrochen!");
-        EndWith(1);
+        form.ErrorBox(L"Im angegebenen Verzeichnis wurde eine NICHT updatef\u00e4hige Velmora - Version " +
+                      form.InstalledVersion + L" gefunden," + L"\n" +
+                      L"die nicht \u00fcber diesen PC installiert wurde." + L"\n" + L"Dieses Update wird abgebrochen!");
+        form.EndWith(1);
     }
-    ::SetForegroundWindow(Handle);
-    ProcessMessages();
+    ::SetForegroundWindow(form.Handle);
+    form.ProcessMessages();
 
     // Compact state: only the buttons and the status line.
-    ClearLog();
-    SetLogVisible(false, 0);
-    SetClientHeight(Design.BtAbbruch.Top + Design.BtAbbruch.Height + StatusHeight + 40);
-    CompactClientHeight = ClientHeight();
+    form.ClearLog();
+    form.SetLogVisible(false, 0);
+    form.SetClientHeight(form.Design.BtAbbruch.Top + form.Design.BtAbbruch.Height + TFHaupt::StatusHeight + 40);
+    form.CompactClientHeight = form.ClientHeight();
 }

@@ -1,26 +1,27 @@
 // The update run of the directory updater.
+#include "DirectoryUpdater.h"
 #include "Haupt.h"
 
-void TFHaupt::Verarbeite() {
-    if (PruefeAndereUpdates() != 0) EndWith(1);
-    SetLogVisible(true, LogHeight);
-    SetClientHeight(CompactClientHeight + LogHeight);
-    ProcessMessages();
+void DirectoryUpdater::Verarbeite(TFHaupt& form) {
+    if (form.PruefeAndereUpdates() != 0) form.EndWith(1);
+    form.SetLogVisible(true, TFHaupt::LogHeight);
+    form.SetClientHeight(form.CompactClientHeight + TFHaupt::LogHeight);
+    form.ProcessMessages();
 
-    if (PruefeVLMIni() != 0) EndWith(1);
-    if (PruefeVLMUser() != 0) EndWith(1);
-    AddLogLinePaused(L"Benutzeranzahl - OK");
+    if (PruefeVLMIni(form) != 0) form.EndWith(1);
+    if (form.PruefeVLMUser() != 0) form.EndWith(1);
+    form.AddLogLinePaused(L"Benutzeranzahl - OK");
 
     // A failed archive is only logged: the backups still protect the data.
-    AddLogLine(L"Die vorherige Velmora Installation wird gesichert ...");
-    if (SaveVLMInst() != 0)
-        AddLogLinePaused(L"Fehler bei der Sicherung des Alt-Programms");
+    form.AddLogLine(L"Die vorherige Velmora Installation wird gesichert ...");
+    if (SaveVLMInst(form) != 0)
+        form.AddLogLinePaused(L"Fehler bei der Sicherung des Alt-Programms");
     else
-        AddLogLinePaused(L"Velmora Sicherung - OK");
+        form.AddLogLinePaused(L"Velmora Sicherung - OK");
 
-    RunBackups();
+    form.RunBackups();
 
-    SchreibeIni(0);
-    ProcessMessages();
-    EndWith(0);
+    form.SchreibeIni(0);
+    form.ProcessMessages();
+    form.EndWith(0);
 }

@@ -1,7 +1,10 @@
-// Window design of the registered-installation updater.
+// Window design and settings of the registered-installation updater.
 #include "Haupt.h"
+#include "RegisteredUpdater.h"
 
-const FormDesign HauptDesign{
+namespace {
+
+const FormDesign kDesign{
     .Caption = L"Velmora-Updater",
     .FixedDialogFrame = true,
     .ClientWidth = 389,
@@ -11,5 +14,16 @@ const FormDesign HauptDesign{
     .StatusBelowLog = true,
     .LogFirstInTabOrder = true,
     .CentreOnDesktop = false,
-    .RecordName = L"VLM_10_Update.ini",
 };
+
+const ProgramSettings kSettings{
+    .RecordName = L"VLM_10_Update.ini",
+    .DiscoveryFailResult = 1,
+    .DiscoveryLogLines = false,
+    .UsesSubdir001 = true,
+};
+
+}  // namespace
+
+const FormDesign& RegisteredUpdater::Design() const { return kDesign; }
+const ProgramSettings& RegisteredUpdater::Settings() const { return kSettings; }

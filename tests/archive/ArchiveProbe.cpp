@@ -9,7 +9,7 @@
 //   attrib <hex bits> <path>   adds attribute bits to a file or folder
 //   list <dir>                 the raw listing of dir and every folder below it,
 //                              in the order the file system enumerates them
-//   save <TargetDir>           TFHaupt::SaveVLMInst on that folder
+//   save <TargetDir>           DirectoryUpdater::SaveVLMInst on that folder  
 //   zip <dir> <archive> [buffer bytes [workers]]
 //                              DoZip into a new archive: entries, seconds, memory;
 //                              buffer 0 and workers 0 (or left out) are the defaults
@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 #include "Archive.h"
+#include "DirectoryUpdater.h"
 #include "Fehler.h"
 #include "Haupt.h"
 #include "ZipWriter.h"
@@ -135,7 +136,8 @@ int wmain(int argc, wchar_t** argv) {
         ::WriteFile(results, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     };
 
-    TFHaupt form(HauptDesign);
+    DirectoryUpdater program;
+    TFHaupt form(program);
     bool formMade = false;
     std::size_t pos = 0;
     while (pos < script.size()) {
@@ -175,8 +177,8 @@ int wmain(int argc, wchar_t** argv) {
             }
             // Each save is a run of its own, on a folder of its own.
             form.TargetDir = f[1];
-            form.TargetEmptied = false;
-            const int result = form.SaveVLMInst();
+            program.TargetEmptied = false;
+            const int result = program.SaveVLMInst(form);
             emit("{\"save\":" + Json(f[1]) + ",\"result\":" + std::to_string(result) + "}\n");
         } else if (cmd == L"zip" && f.size() >= 3 && f.size() <= 5) {
             std::size_t buffer = f.size() >= 4 ? std::wcstoull(f[3].c_str(), nullptr, 10) : 0;

@@ -2,8 +2,7 @@
 # independent readers (Info-ZIP unzip, 7-Zip, bsdtar, Python's zipfile).
 set(VLM_ARCHIVE_TESTS ${CMAKE_CURRENT_LIST_DIR})
 set(VLM_ARCHIVE_PROGRAM ${CMAKE_SOURCE_DIR}/directory)
-add_executable(archive_probe ${VLM_ARCHIVE_TESTS}/ArchiveProbe.cpp ${VLM_ARCHIVE_PROGRAM}/Design.cpp
-                             ${VLM_ARCHIVE_PROGRAM}/VLMUpdaterP2_11.rc)
+add_executable(archive_probe ${VLM_ARCHIVE_TESTS}/ArchiveProbe.cpp ${VLM_ARCHIVE_PROGRAM}/VLMUpdaterP2_11.rc)
 target_link_libraries(archive_probe PRIVATE vlm_directory psapi)
 target_link_options(archive_probe PRIVATE -municode)
 add_dependencies(archive_probe vlm_wineprefix)

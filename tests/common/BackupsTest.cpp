@@ -3,8 +3,10 @@
 #include <gtest/gtest.h>
 #include "Automation.h"
 #include "Backups.h"
+#include "DirectoryUpdater.h"
 #include "Files.h"
 #include "Haupt.h"
+#include "StepWindow.h"
 #include "TestFiles.h"
 
 using namespace vlmtest;
@@ -82,22 +84,19 @@ struct DataTree {
     }
 };
 
-struct Form {
-    TFHaupt f{HauptDesign};
-    Form() { f.CreateForm(::GetModuleHandleW(nullptr)); }
-};
+using Form = StepWindow<DirectoryUpdater>;
 
 TEST(FileBackups, CopyAllTwelveFilesBesideTheDataAndReplaceEarlierCopies) {
     DataTree tree;
     Form form;
-    tree.Assign(form.f);
+    tree.Assign(form.F);
     // Two runs: the second finds the copies of the first, which are longer than
     // the new data, and must replace them whole without asking.
     for (int run = 1; run >= 0; --run) {
         SCOPED_TRACE(run == 1 ? "first run" : "second run");
         tree.WriteData(run);
         BoxWatcher watcher;
-        for (Step step : kSteps) EXPECT_EQ((form.f.*step)(), 0);
+        for (Step step : kSteps) EXPECT_EQ((form.F.*step)(), 0);
         EXPECT_TRUE(watcher.Stop().empty());
         for (const DataFile& file : kFiles) {
             SCOPED_TRACE(testing::PrintToString(std::wstring(file.Name)));
@@ -119,9 +118,9 @@ TEST(FileBackups, AMissingFileEndsItsStepSilently) {
         DataTree tree;
         tree.WriteData(0, &missing);
         Form form;
-        tree.Assign(form.f);
+        tree.Assign(form.F);
         BoxWatcher watcher;
-        EXPECT_EQ((form.f.*kSteps[missing.Step])(), 1);
+        EXPECT_EQ((form.F.*kSteps[missing.Step])(), 1);
         EXPECT_TRUE(watcher.Stop().empty());
         bool before = true;
         for (const DataFile& file : kFiles) {
@@ -141,8 +140,8 @@ TEST(FileBackups, FindDataFilesWhateverTheirLetterCase) {
     WriteBytes(tree.Base + L"Daten\\faecherkanon.DBF", "table");
     WriteBytes(tree.Base + L"Daten\\FAECHERKANON.cdx", "index");
     Form form;
-    tree.Assign(form.f);
-    EXPECT_EQ(form.f.BackupFaecherkanon(), 0);
+    tree.Assign(form.F);
+    EXPECT_EQ(form.F.BackupFaecherkanon(), 0);
     // The new copies are named as the table spells the files.
     EXPECT_EQ(StoredName(tree.Base + L"Daten\\VLM_Bkp_FAECHERKANON.dbf"), L"VLM_Bkp_FAECHERKANON.dbf");
     EXPECT_EQ(StoredName(tree.Base + L"Daten\\VLM_Bkp_FaecherKanon.cdx"), L"VLM_Bkp_FaecherKanon.cdx");
@@ -156,9 +155,9 @@ TEST(FileBackups, DataFolderIsUsedAsStored) {
     DataTree tree;
     tree.WriteData(0);
     Form form;
-    tree.Assign(form.f);
-    form.f.DataDir = tree.Base + L"Daten";
-    EXPECT_EQ(form.f.BackupFaecherkanon(), 1);
+    tree.Assign(form.F);
+    form.F.DataDir = tree.Base + L"Daten";
+    EXPECT_EQ(form.F.BackupFaecherkanon(), 1);
     EXPECT_FALSE(Exists(tree.Base + L"DatenVLM_Bkp_FAECHERKANON.dbf"));
     EXPECT_FALSE(Exists(tree.Base + L"Daten\\VLM_Bkp_FAECHERKANON.dbf"));
 }
@@ -216,9 +215,9 @@ TEST(BackupFormHilfePfad, CopiesTheFilesDirectlyInTheFolder) {
         WriteFormulierungen(base);
         if (c.EarlierBackup) WriteEarlierBackup(base);
         Form form;
-        form.f.BaseDir = base;
+        form.F.BaseDir = base;
         BoxWatcher watcher;
-        EXPECT_EQ(form.f.BackupFormHilfePfad(), 0);
+        EXPECT_EQ(form.F.BackupFormHilfePfad(), 0);
         EXPECT_TRUE(watcher.Stop().empty());
 
         const std::wstring backup = base + L"VLM_Bkp_Formulierungen\\";
@@ -239,9 +238,9 @@ TEST(BackupFormHilfePfad, EmptySourceFolderIsCopiedAsEmpty) {
     TempDir root(L"bkp");
     MakeDirs(root / L"Formulierungen");
     Form form;
-    form.f.BaseDir = root.Path() + L"\\";
+    form.F.BaseDir = root.Path() + L"\\";
     BoxWatcher watcher;
-    EXPECT_EQ(form.f.BackupFormHilfePfad(), 0);
+    EXPECT_EQ(form.F.BackupFormHilfePfad(), 0);
     EXPECT_TRUE(watcher.Stop().empty());
     EXPECT_TRUE(DirectoryExists(root / L"VLM_Bkp_Formulierungen"));
 }
@@ -252,9 +251,9 @@ TEST(BackupFormHilfePfad, MissingSourceFolderIsAFailureWithoutABox) {
     TempDir root(L"bkp");
     const std::wstring base = root / L"neu\\tiefer\\";
     Form form;
-    form.f.BaseDir = base;
+    form.F.BaseDir = base;
     BoxWatcher watcher;
-    EXPECT_NE(form.f.BackupFormHilfePfad(), 0);
+    EXPECT_NE(form.F.BackupFormHilfePfad(), 0);
     EXPECT_TRUE(watcher.Stop().empty());
     EXPECT_TRUE(DirectoryExists(base + L"VLM_Bkp_Formulierungen"));
 }
@@ -279,9 +278,9 @@ TEST(BackupFormHilfePfad, ReportsABackupFolderThatCannotBeMade) {
     for (const std::wstring& base : bases) {
         SCOPED_TRACE(testing::PrintToString(base));
         Form form;
-        form.f.BaseDir = base;
+        form.F.BaseDir = base;
         BoxWatcher watcher({L"OK"});
-        EXPECT_EQ(form.f.BackupFormHilfePfad(), 1);
+        EXPECT_EQ(form.F.BackupFormHilfePfad(), 1);
         const auto boxes = watcher.Stop();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].Title, L"Fehler");
@@ -323,7 +322,7 @@ TEST(CopyFolder, CopiesFilesAndSubfoldersOnlyWhenAsked) {
             WriteBytes(source + L"u\\t", "unten");
             WriteBytes(destination + L"\\a", "alt und l\xc3\xa4nger");
             Form form;
-            EXPECT_EQ(form.f.CopyFolder(source, destination, subfolders), 0);
+            EXPECT_EQ(form.F.CopyFolder(source, destination, subfolders), 0);
             EXPECT_EQ(ReadBytes(destination + L"\\a"), "oben");
             EXPECT_EQ(ReadBytes(destination + L"\\h"), "versteckt");
             EXPECT_EQ(Exists(destination + L"\\u\\t"), subfolders);
@@ -352,7 +351,7 @@ TEST(CopyFolder, FailuresAreNotReportedAsSuccess) {
         SCOPED_TRACE(testing::PrintToString(source + L" -> " + destination));
         Form form;
         BoxWatcher watcher;
-        EXPECT_NE(form.f.CopyFolder(source, destination, false), 0);
+        EXPECT_NE(form.F.CopyFolder(source, destination, false), 0);
         EXPECT_TRUE(watcher.Stop().empty());
     }
     EXPECT_EQ(ReadBytes(blocked + L"ziel"), "im Weg");

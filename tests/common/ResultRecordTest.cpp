@@ -4,7 +4,9 @@
 #include <regex>
 #include <set>
 #include "Fehler.h"
+#include "DirectoryUpdater.h"
 #include "Haupt.h"
+#include "StepWindow.h"
 #include "TestFiles.h"
 
 using namespace vlmtest;
@@ -80,12 +82,10 @@ std::set<std::array<int, 3>> Clocks(SYSTEMTIME from, SYSTEMTIME to) {
     return clocks;
 }
 
-struct Record {
+struct Record : StepWindow<DirectoryUpdater> {
     TempDir Root{L"record"};
-    TFHaupt F{HauptDesign};
     std::wstring Path = Root.Path() + L"\\VLM_9_Update.ini";
     Record() {
-        F.CreateForm(::GetModuleHandleW(nullptr));
         F.IniDir = Root.Path() + L"\\";
         F.InstalledVersion = L"9.4.0.12";
     }

@@ -2,6 +2,8 @@
 // real user files.
 #include <gtest/gtest.h>
 #include <climits>
+#include "DirectoryUpdater.h"
+#include "StepWindow.h"
 #include "Automation.h"
 #include "Haupt.h"
 #include "TestFiles.h"
@@ -67,8 +69,8 @@ TEST(PruefeVLMUser, GoesOnOnlyWhenTheUserFileSaysZero) {
         if (c.UserFile) WriteIni(root / L"Daten\\VelmUser.ini", c.UserFile);
         const auto before = ReadBytes(root / L"Daten\\VelmUser.ini");
 
-        TFHaupt f(HauptDesign);
-        f.CreateForm(::GetModuleHandleW(nullptr));
+        StepWindow<DirectoryUpdater> window;
+        TFHaupt& f = window.F;
         f.DataDir = root / (c.DataDirWithBackslash ? L"Daten\\" : L"Daten");
         BoxWatcher watcher;
         EXPECT_EQ(f.PruefeVLMUser(), c.Result);
@@ -89,8 +91,8 @@ TEST(PruefeVLMUser, GoesOnOnlyWhenTheUserFileSaysZero) {
 
 TEST(PruefeVLMUser, IsSkippedWithSubfolder001) {
     TempDir root(L"user");
-    TFHaupt f(HauptDesign);
-    f.CreateForm(::GetModuleHandleW(nullptr));
+    StepWindow<DirectoryUpdater> window;
+    TFHaupt& f = window.F;
     f.DataDir = root / L"Daten\\";  // no user file there
     f.HasSubdir001 = true;
     BoxWatcher watcher;

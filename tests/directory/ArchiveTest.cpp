@@ -7,9 +7,11 @@
 #include <map>
 #include <vector>
 #include "Archive.h"
+#include "DirectoryUpdater.h"
 #include "Automation.h"
 #include "Fehler.h"
 #include "Haupt.h"
+#include "StepWindow.h"
 #include "TestFiles.h"
 #include "ZipWriter.h"
 
@@ -88,12 +90,11 @@ struct Install {
     static inline const std::string kIni = "[Setup]\r\nIniPfad=C:\\ProgramData\\Brellix\\Velmora\\\r\n";
 };
 
-struct Form {
-    TFHaupt f{HauptDesign};
-    Form() { f.CreateForm(::GetModuleHandleW(nullptr)); }
+// The archive step on a fresh window of the directory updater.
+struct Form : StepWindow<DirectoryUpdater> {
     int Save(const std::wstring& target) {
-        f.TargetDir = target;
-        return f.SaveVLMInst();
+        F.TargetDir = target;
+        return P.SaveVLMInst(F);
     }
 };
 
@@ -197,7 +198,7 @@ TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
         const auto before = Snapshot(in.Target);
         Form form;
         // Another spelling of the same folder: other letter case, "/" and "..".
-        form.f.*field.Member = in.Root.Path() + L"\\PROG\\Hilfe/..\\daten\\";
+        form.F.*field.Member = in.Root.Path() + L"\\PROG\\Hilfe/..\\daten\\";
         EXPECT_EQ(form.Save(in.Target), 1);
         EXPECT_EQ(Snapshot(in.Target), before);
         EXPECT_TRUE(Listing(in.Temp).empty());

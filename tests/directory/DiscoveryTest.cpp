@@ -1,6 +1,8 @@
 // Data-path discovery of the directory updater, against real ini files and the
 // real registry of the test prefix.
 #include <gtest/gtest.h>
+#include "DirectoryUpdater.h"
+#include "StepWindow.h"
 #include "Automation.h"
 #include "DataPaths.h"
 #include "Fehler.h"
@@ -145,8 +147,8 @@ TEST(PruefeVLMIni, FindsTheIniFolderTheMainIniAndTheDataFolders) {
         else
             common.SetString(Expand(c.CommonAppdata, t));
 
-        TFHaupt f(HauptDesign);
-        f.CreateForm(::GetModuleHandleW(nullptr));
+        StepWindow<DirectoryUpdater> window;
+        TFHaupt& f = window.F;
         f.TargetDir = t + L"\\Prog";
         BoxWatcher watcher;
         const int result = f.PruefeVLMIni();
@@ -183,8 +185,8 @@ TEST(PruefeVLMIni, UsesTheStartIniInAFolderOutsideTheAnsiCodePage) {
     RegistryValue common(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Appdata");
     common.SetString(root.Path() + L"\\Common");
 
-    TFHaupt f(HauptDesign);
-    f.CreateForm(::GetModuleHandleW(nullptr));
+    StepWindow<DirectoryUpdater> window;
+    TFHaupt& f = window.F;
     f.TargetDir = prog;
     BoxWatcher watcher;
     EXPECT_EQ(f.PruefeVLMIni(), 0);
@@ -206,8 +208,8 @@ TEST(PruefeVLMIni, CommonAppdataOfAnotherTypeRaisesAnError) {
     RegistryValue common(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Appdata");
     common.SetDword(0x2a);
 
-    TFHaupt f(HauptDesign);
-    f.CreateForm(::GetModuleHandleW(nullptr));
+    StepWindow<DirectoryUpdater> window;
+    TFHaupt& f = window.F;
     f.TargetDir = root.Path();
     std::wstring message;
     {

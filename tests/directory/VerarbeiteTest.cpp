@@ -2,6 +2,8 @@
 // log can be read where the run ends.
 #include <gtest/gtest.h>
 #include <functional>
+#include "DirectoryUpdater.h"
+#include "StepWindow.h"
 #include "Automation.h"
 #include "InProcessRun.h"
 #include "SampleInstall.h"
@@ -70,8 +72,8 @@ TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
         const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
         c.Prepare(s);
         const auto before = TreeSnapshot(s.ProgramDir);
-        TFHaupt f(HauptDesign);
-        f.CreateForm(::GetModuleHandleW(nullptr));
+        StepWindow<DirectoryUpdater> window;
+        TFHaupt& f = window.F;
         f.TargetDir = s.ProgramDir;
         EndCatcher ending;
         BoxWatcher watcher({L"&Ja"});

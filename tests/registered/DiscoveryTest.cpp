@@ -6,6 +6,8 @@
 #include "Discovery.h"
 #include "Fehler.h"
 #include "Haupt.h"
+#include "RegisteredUpdater.h"
+#include "StepWindow.h"
 #include "TestFiles.h"
 
 using namespace vlmtest;
@@ -165,19 +167,7 @@ private:
     std::wstring virtualFolder_;
 };
 
-// A fresh main window with empty session fields. Its window goes with it, and the
-// quit message that its destruction posts is taken out of the queue again, so
-// that no later step mistakes it for a closed program.
-struct Form {
-    TFHaupt F{HauptDesign};
-    Form() { F.CreateForm(::GetModuleHandleW(nullptr)); }
-    ~Form() {
-        ::DestroyWindow(F.Handle);
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-        }
-    }
-};
+using Form = StepWindow<RegisteredUpdater>;
 
 class RegisteredDiscovery : public ::testing::Test {
 protected:
@@ -223,7 +213,7 @@ TEST_F(RegisteredDiscovery, AccessMaskFollowsTheWow64Answer) {
     EXPECT_EQ(InstallKeyAccess(false), REGSAM(0x20019));
     EXPECT_EQ(InstallKeyAccess(true), REGSAM(0x20119));
     // The tests run as a 64-bit process: no WOW64, so the plain mask applies.
-    EXPECT_FALSE(form_.IsWow64());
+    EXPECT_FALSE(IsWow64());
 }
 
 TEST(RegisteredVirtualStorePath, LowerCasesOnlyTheLocalFolder) {

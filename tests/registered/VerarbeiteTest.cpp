@@ -2,6 +2,8 @@
 // log can be read where the run ends.
 #include <gtest/gtest.h>
 #include <functional>
+#include "RegisteredUpdater.h"
+#include "StepWindow.h"
 #include "Automation.h"
 #include "InProcessRun.h"
 #include "SampleInstall.h"
@@ -53,8 +55,8 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
         registration.SetString(s.ProgramDir + L"\\");
         c.Prepare(s, registration);
 
-        TFHaupt f(HauptDesign);
-        f.CreateForm(::GetModuleHandleW(nullptr));
+        StepWindow<RegisteredUpdater> window;
+        TFHaupt& f = window.F;
         EndCatcher ending;
         BoxWatcher watcher;
         EXPECT_EQ(ending.Call([&] { f.FormShow(); }), -1);
