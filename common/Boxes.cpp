@@ -2,6 +2,7 @@
 // German captions whatever the language of Windows.
 #include <algorithm>
 #include <vector>
+#include "Files.h"
 #include "Haupt.h"
 
 namespace {
@@ -128,9 +129,7 @@ int ShowBox(HWND owner, const BoxSpec& box) {
 // The program file's name up to its first full stop, every letter after the
 // first in lower case.
 std::wstring ProgramTitle() {
-    wchar_t path[MAX_PATH]{};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring name = path;
+    std::wstring name = ModuleFileName();
     name = name.substr(name.find_last_of(L"\\/") + 1);
     name = name.substr(0, name.find(L'.'));
     if (name.size() > 1) ::CharLowerBuffW(name.data() + 1, static_cast<DWORD>(name.size() - 1));

@@ -1,6 +1,9 @@
 #pragma once
 #include <string>
 
+// The full path of the running program's file, at any length.
+std::wstring ModuleFileName();
+
 // True only when a file, not a folder, exists at the path.
 bool FileExists(const std::wstring& path);
 // True only when a folder exists at the path.

@@ -23,6 +23,7 @@ HFONT MakeTahoma(int pixelHeight, BYTE charset) {
 // Copies the given glyphs of the image list into a new list for one button.
 HIMAGELIST ButtonImages(HIMAGELIST source, std::initializer_list<int> glyphs) {
     HIMAGELIST list = ::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, static_cast<int>(glyphs.size()), 0);
+    if (!list) RaiseError(L"Die Schaltfl\u00e4chenbilder konnten nicht erstellt werden");
     for (int glyph : glyphs) {
         unique_hicon icon(::ImageList_GetIcon(source, glyph, ILD_TRANSPARENT));
         ::ImageList_ReplaceIcon(list, -1, icon.get());
@@ -77,7 +78,9 @@ void TFHaupt::CreateForm(HINSTANCE instance) {
     wc.hCursor = ::LoadCursorW(nullptr, IDC_ARROW);
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     wc.lpszClassName = kClassName;
-    ::RegisterClassExW(&wc);
+    // A second window in the same process finds the class registered already.
+    if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        RaiseError(L"Die Fensterklasse konnte nicht registriert werden");
 
     DWORD style = Design.FixedDialogFrame
                       ? (WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN)
@@ -102,9 +105,11 @@ void TFHaupt::CreateControls(HINSTANCE instance) {
     ::SendMessageW(Handle, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_.get()), FALSE);
 
     ILButton.reset(::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 0));
+    if (!ILButton) RaiseError(L"Die Schaltfl\u00e4chenbilder konnten nicht erstellt werden");
     {
         unique_hgdiobj strip(::LoadImageW(instance, MAKEINTRESOURCEW(IDB_ILBUTTON), IMAGE_BITMAP, 0, 0,
                                           LR_CREATEDIBSECTION));
+        if (!strip) RaiseError(L"Die Schaltfl\u00e4chenbilder konnten nicht geladen werden");
         ::ImageList_AddMasked(ILButton.get(), static_cast<HBITMAP>(strip.get()), kGlyphKey);
     }
     abbruchImages_.reset(ButtonImages(ILButton.get(), {0}));

@@ -78,7 +78,6 @@ public:
     int PruefeVLMIni() { return Program.PruefeVLMIni(*this); }
     int GetCommAppData() { return Program.GetCommAppData(*this); }
     int PruefeHauptIni();  // main ini, data folder, derived folders (DataPaths.cpp)
-    bool IsWow64();
 
     // Safeguards and backups
     int PruefeAndereUpdates();  // refuses while another updater runs

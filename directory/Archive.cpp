@@ -19,14 +19,7 @@
 namespace {
 
 const std::wstring& OwnPath() {
-    static const std::wstring path = [] {
-        std::vector<wchar_t> buffer(MAX_PATH);
-        for (;;) {
-            const DWORD n = ::GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-            if (n < buffer.size()) return std::wstring(buffer.data(), n);
-            buffer.resize(buffer.size() * 2);
-        }
-    }();
+    static const std::wstring path = ModuleFileName();
     return path;
 }
 

@@ -5,18 +5,23 @@
 #include <cstdio>
 #include <cstdlib>
 #include "Automation.h"
+#include "Files.h"
 #include <stdexcept>
 
 namespace vlmtest {
 
 std::wstring BinDir() {
-    wchar_t path[MAX_PATH]{};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p = path;
+    const std::wstring p = ModuleFileName();
     return p.substr(0, p.find_last_of(L'\\'));
 }
 
 std::wstring Fixture(const std::wstring& name) { return BinDir() + L"\\fixtures\\" + name + L".exe"; }
+
+std::wstring Expand(const wchar_t* text, const std::wstring& root) {
+    std::wstring s = text ? text : L"";
+    for (size_t pos; (pos = s.find(L"{T}")) != std::wstring::npos;) s.replace(pos, 3, root);
+    return s;
+}
 
 TempDir::TempDir(const std::wstring& hint) {
     static std::atomic<int> counter{0};

@@ -23,13 +23,6 @@ const std::wstring kMainIniBox = L"Die Ini-Datei \"velmora.ini\" wurde nicht gef
 const std::wstring kDataDirBox =
     L"Das Velmora - Datenverzeichnis konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
 
-// Replaces every "{T}" by the test's root folder.
-std::wstring Expand(const wchar_t* text, const std::wstring& root) {
-    std::wstring s = text ? text : L"";
-    for (size_t pos; (pos = s.find(L"{T}")) != std::wstring::npos;) s.replace(pos, 3, root);
-    return s;
-}
-
 std::vector<std::wstring> Texts(const std::vector<BoxSeen>& boxes) {
     std::vector<std::wstring> texts;
     for (const auto& b : boxes) {

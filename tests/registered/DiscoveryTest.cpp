@@ -31,18 +31,6 @@ std::wstring LocalAppData() {
     return path;
 }
 
-// "@" in a case's text stands for the case's own temporary folder.
-std::wstring Expand(const wchar_t* text, const std::wstring& root) {
-    std::wstring result;
-    for (const wchar_t* p = text; *p; ++p) {
-        if (*p == L'@')
-            result += root;
-        else
-            result += *p;
-    }
-    return result;
-}
-
 void WriteMainIni(const std::wstring& folder, const std::wstring& dataDir) {
     MakeDirs(folder);
     WriteIni(folder + L"\\velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + dataDir + L"\r\n");
@@ -75,55 +63,55 @@ struct DiscoveryCase {
     const wchar_t* DataDir;
 };
 
-// Every case has the ini folders @\IniA\ (data folder @\DatenA), @\IniB\ (@\DatenB)
-// and the default @\PD\Brellix\Velmora\ (@\DatenC), so that the data folder
+// Every case has the ini folders {T}\IniA\ (data folder {T}\DatenA), {T}\IniB\ ({T}\DatenB)
+// and the default {T}\PD\Brellix\Velmora\ ({T}\DatenC), so that the data folder
 // tells which of them was used.
 const DiscoveryCase kCases[] = {
-    {"not registered: nothing else is looked at", Registration::None, L"", L"@\\IniA\\", L"@\\IniB\\", L"@\\PD",
+    {"not registered: nothing else is looked at", Registration::None, L"", L"{T}\\IniA\\", L"{T}\\IniB\\", L"{T}\\PD",
      {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
-    {"registered without InstallLocation", Registration::WithoutValue, L"", L"@\\IniA\\", nullptr, L"@\\PD",
+    {"registered without InstallLocation", Registration::WithoutValue, L"", L"{T}\\IniA\\", nullptr, L"{T}\\PD",
      {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
-    {"empty InstallLocation", Registration::Value, L"", L"@\\IniA\\", nullptr, L"@\\PD",
+    {"empty InstallLocation", Registration::Value, L"", L"{T}\\IniA\\", nullptr, L"{T}\\PD",
      {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
-    {"start ini and VirtualStore copy: the start ini counts", Registration::Value, L"@\\Programm\\", L"@\\IniA\\",
-     L"@\\IniB\\", L"@\\PD", {}, {}, 0, {}, L"@\\Programm\\", L"", L"@\\IniA\\", false, L"@\\IniA\\velmora.ini",
-     L"@\\DatenA"},
-    {"start ini with empty IniPfad: no other source is tried", Registration::Value, L"@\\Programm\\", L"",
-     L"@\\IniB\\", L"@\\PD", {}, {}, 1, {kIniDirBox}, L"@\\Programm\\", L"", L"", false, L"", L""},
-    {"only the VirtualStore copy", Registration::Value, L"@\\Programm\\", nullptr, L"@\\IniB\\", L"@\\PD", {}, {},
-     0, {}, L"@\\Programm\\", L"", L"@\\IniB\\", false, L"@\\IniB\\velmora.ini", L"@\\DatenB"},
-    {"only the VirtualStore copy, its ini folder has 001", Registration::Value, L"@\\Programm\\", nullptr,
-     L"@\\IniB\\", L"@\\PD", {{L"@\\IniB\\001", L"@\\DatenB1"}}, {}, 0, {}, L"@\\Programm\\", L"", L"@\\IniB\\001\\", true,
-     L"@\\IniB\\001\\velmora.ini", L"@\\DatenB1"},
-    {"VirtualStore copy with empty IniPfad", Registration::Value, L"@\\Programm\\", nullptr, L"", L"@\\PD", {},
-     {}, 1, {kIniDirBox}, L"@\\Programm\\", L"", L"", false, L"", L""},
+    {"start ini and VirtualStore copy: the start ini counts", Registration::Value, L"{T}\\Programm\\", L"{T}\\IniA\\",
+     L"{T}\\IniB\\", L"{T}\\PD", {}, {}, 0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniA\\", false, L"{T}\\IniA\\velmora.ini",
+     L"{T}\\DatenA"},
+    {"start ini with empty IniPfad: no other source is tried", Registration::Value, L"{T}\\Programm\\", L"",
+     L"{T}\\IniB\\", L"{T}\\PD", {}, {}, 1, {kIniDirBox}, L"{T}\\Programm\\", L"", L"", false, L"", L""},
+    {"only the VirtualStore copy", Registration::Value, L"{T}\\Programm\\", nullptr, L"{T}\\IniB\\", L"{T}\\PD", {}, {},
+     0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniB\\", false, L"{T}\\IniB\\velmora.ini", L"{T}\\DatenB"},
+    {"only the VirtualStore copy, its ini folder has 001", Registration::Value, L"{T}\\Programm\\", nullptr,
+     L"{T}\\IniB\\", L"{T}\\PD", {{L"{T}\\IniB\\001", L"{T}\\DatenB1"}}, {}, 0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniB\\001\\", true,
+     L"{T}\\IniB\\001\\velmora.ini", L"{T}\\DatenB1"},
+    {"VirtualStore copy with empty IniPfad", Registration::Value, L"{T}\\Programm\\", nullptr, L"", L"{T}\\PD", {},
+     {}, 1, {kIniDirBox}, L"{T}\\Programm\\", L"", L"", false, L"", L""},
     // The VirtualStore copy is found although the folder has no final backslash.
-    {"InstallLocation without final backslash, VirtualStore copy", Registration::Value, L"@\\Programm", nullptr,
-     L"@\\IniB\\", L"@\\PD", {}, {}, 0, {}, L"@\\Programm", L"", L"@\\IniB\\", false, L"@\\IniB\\velmora.ini",
-     L"@\\DatenB"},
-    {"InstallLocation without final backslash, start ini", Registration::Value, L"@\\Programm", L"@\\IniA\\",
-     nullptr, L"@\\PD", {}, {}, 0, {}, L"@\\Programm", L"", L"@\\IniA\\", false, L"@\\IniA\\velmora.ini",
-     L"@\\DatenA"},
-    {"neither start ini: the default", Registration::Value, L"@\\Programm\\", nullptr, nullptr, L"@\\PD", {}, {},
-     0, {}, L"@\\Programm\\", L"@\\PD", L"@\\PD\\Brellix\\Velmora\\", false,
-     L"@\\PD\\Brellix\\Velmora\\velmora.ini", L"@\\DatenC"},
-    {"neither start ini: the default with 001", Registration::Value, L"@\\Programm\\", nullptr, nullptr, L"@\\PD",
-     {{L"@\\PD\\Brellix\\Velmora\\001", L"@\\DatenC1"}}, {}, 0, {}, L"@\\Programm\\", L"@\\PD",
-     L"@\\PD\\Brellix\\Velmora\\001\\", true, L"@\\PD\\Brellix\\Velmora\\001\\velmora.ini",
-     L"@\\DatenC1"},
-    {"Common Appdata with a final backslash is used as read", Registration::Value, L"@\\Programm\\", nullptr,
-     nullptr, L"@\\PD\\", {}, {}, 0, {}, L"@\\Programm\\", L"@\\PD\\", L"@\\PD\\\\Brellix\\Velmora\\", false,
-     L"@\\PD\\\\Brellix\\Velmora\\velmora.ini", L"@\\DatenC"},
-    {"neither start ini nor Common Appdata", Registration::Value, L"@\\Programm\\", nullptr, nullptr, nullptr, {},
-     {}, 1, {kCommonAppDataBox}, L"@\\Programm\\", L"", L"", false, L"", L""},
-    {"a file named 001 is no sub-folder", Registration::Value, L"@\\Programm\\", L"@\\IniA\\", nullptr, L"@\\PD",
-     {}, {L"@\\IniA\\001"}, 0, {}, L"@\\Programm\\", L"", L"@\\IniA\\", false, L"@\\IniA\\velmora.ini",
-     L"@\\DatenA"},
-    {"IniPfad without final backslash", Registration::Value, L"@\\Programm\\", L"@\\IniA", nullptr, L"@\\PD", {},
-     {}, 1, {kMainIniBox}, L"@\\Programm\\", L"", L"@\\IniA", false, L"@\\IniAvelmora.ini", L""},
-    {"IniPfad without final backslash, a folder beside it ends in 001", Registration::Value, L"@\\Programm\\",
-     L"@\\IniA", nullptr, L"@\\PD", {{L"@\\IniA001", L"@\\DatenA1"}}, {}, 0, {}, L"@\\Programm\\", L"", L"@\\IniA001\\", true,
-     L"@\\IniA001\\velmora.ini", L"@\\DatenA1"},
+    {"InstallLocation without final backslash, VirtualStore copy", Registration::Value, L"{T}\\Programm", nullptr,
+     L"{T}\\IniB\\", L"{T}\\PD", {}, {}, 0, {}, L"{T}\\Programm", L"", L"{T}\\IniB\\", false, L"{T}\\IniB\\velmora.ini",
+     L"{T}\\DatenB"},
+    {"InstallLocation without final backslash, start ini", Registration::Value, L"{T}\\Programm", L"{T}\\IniA\\",
+     nullptr, L"{T}\\PD", {}, {}, 0, {}, L"{T}\\Programm", L"", L"{T}\\IniA\\", false, L"{T}\\IniA\\velmora.ini",
+     L"{T}\\DatenA"},
+    {"neither start ini: the default", Registration::Value, L"{T}\\Programm\\", nullptr, nullptr, L"{T}\\PD", {}, {},
+     0, {}, L"{T}\\Programm\\", L"{T}\\PD", L"{T}\\PD\\Brellix\\Velmora\\", false,
+     L"{T}\\PD\\Brellix\\Velmora\\velmora.ini", L"{T}\\DatenC"},
+    {"neither start ini: the default with 001", Registration::Value, L"{T}\\Programm\\", nullptr, nullptr, L"{T}\\PD",
+     {{L"{T}\\PD\\Brellix\\Velmora\\001", L"{T}\\DatenC1"}}, {}, 0, {}, L"{T}\\Programm\\", L"{T}\\PD",
+     L"{T}\\PD\\Brellix\\Velmora\\001\\", true, L"{T}\\PD\\Brellix\\Velmora\\001\\velmora.ini",
+     L"{T}\\DatenC1"},
+    {"Common Appdata with a final backslash is used as read", Registration::Value, L"{T}\\Programm\\", nullptr,
+     nullptr, L"{T}\\PD\\", {}, {}, 0, {}, L"{T}\\Programm\\", L"{T}\\PD\\", L"{T}\\PD\\\\Brellix\\Velmora\\", false,
+     L"{T}\\PD\\\\Brellix\\Velmora\\velmora.ini", L"{T}\\DatenC"},
+    {"neither start ini nor Common Appdata", Registration::Value, L"{T}\\Programm\\", nullptr, nullptr, nullptr, {},
+     {}, 1, {kCommonAppDataBox}, L"{T}\\Programm\\", L"", L"", false, L"", L""},
+    {"a file named 001 is no sub-folder", Registration::Value, L"{T}\\Programm\\", L"{T}\\IniA\\", nullptr, L"{T}\\PD",
+     {}, {L"{T}\\IniA\\001"}, 0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniA\\", false, L"{T}\\IniA\\velmora.ini",
+     L"{T}\\DatenA"},
+    {"IniPfad without final backslash", Registration::Value, L"{T}\\Programm\\", L"{T}\\IniA", nullptr, L"{T}\\PD", {},
+     {}, 1, {kMainIniBox}, L"{T}\\Programm\\", L"", L"{T}\\IniA", false, L"{T}\\IniAvelmora.ini", L""},
+    {"IniPfad without final backslash, a folder beside it ends in 001", Registration::Value, L"{T}\\Programm\\",
+     L"{T}\\IniA", nullptr, L"{T}\\PD", {{L"{T}\\IniA001", L"{T}\\DatenA1"}}, {}, 0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniA001\\", true,
+     L"{T}\\IniA001\\velmora.ini", L"{T}\\DatenA1"},
 };
 
 // The registration, "Common Appdata" and the VirtualStore copy of one case,
