@@ -115,7 +115,6 @@ int TFHaupt::CopyFolder(const std::wstring& source, const std::wstring& destinat
     operation.wFunc = FO_COPY;
     operation.pFrom = from.data();
     operation.pTo = to.data();
-    operation.fFlags = includeSubfolders ? FOF_NOCONFIRMATION
-                                         : FOF_NOCONFIRMATION | FOF_FILESONLY | FOF_NORECURSION;
+    operation.fFlags = includeSubfolders ? FOF_NOCONFIRMATION : FOF_NOCONFIRMATION | FOF_FILESONLY | FOF_NORECURSION;
     return ::SHFileOperationW(&operation);
 }

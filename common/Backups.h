@@ -8,9 +8,9 @@
 enum class BackupStep { FormKatalog, Faecherkanon, NKK };
 
 struct BackupFile {
-    const wchar_t* Name;              // spelled as the new backup copy is named
+    const wchar_t* Name;  // spelled as the new backup copy is named
     BackupStep Step;
-    std::wstring TFHaupt::*Folder;    // the UpdateSession field naming its folder
+    std::wstring TFHaupt::*Folder;  // the UpdateSession field naming its folder
 };
 
 // The data files the backups copy, in the order they are copied. The platform

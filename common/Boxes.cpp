@@ -82,8 +82,7 @@ void LayOut(HWND dlg, const BoxSpec& box) {
     int left = (clientWidth - buttonsWidth) / 2;
     for (const auto& b : box.Buttons) {
         const bool isDefault = b.Id == box.DefaultId;
-        HWND h = Child(dlg, WC_BUTTONW, b.Caption, WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON),
-                       b.Id);
+        HWND h = Child(dlg, WC_BUTTONW, b.Caption, WS_TABSTOP | (isDefault ? BS_DEFPUSHBUTTON : BS_PUSHBUTTON), b.Id);
         ::MoveWindow(h, left, buttonsTop, buttonWidth, kButtonHeight, FALSE);
         left += buttonWidth + kButtonSpacing;
     }

@@ -8,6 +8,4 @@ struct EFehler {
     std::wstring Message;
 };
 
-[[noreturn]] inline void RaiseError(std::wstring message) {
-    throw EFehler{std::move(message)};
-}
+[[noreturn]] inline void RaiseError(std::wstring message) { throw EFehler{std::move(message)}; }

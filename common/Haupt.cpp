@@ -82,17 +82,16 @@ void TFHaupt::CreateForm(HINSTANCE instance) {
     if (!::RegisterClassExW(&wc) && ::GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
         RaiseError(L"Die Fensterklasse konnte nicht registriert werden");
 
-    DWORD style = Design.FixedDialogFrame
-                      ? (WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN)
-                      : (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
+    DWORD style =
+        Design.FixedDialogFrame ? (WS_POPUP | WS_CAPTION | WS_CLIPCHILDREN) : (WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN);
     DWORD exStyle = WS_EX_APPWINDOW | (Design.FixedDialogFrame ? WS_EX_DLGMODALFRAME : 0);
     RECT r{0, 0, Design.ClientWidth, Design.ClientHeight};
     ::AdjustWindowRectEx(&r, style, FALSE, exStyle);
     int width = r.right - r.left, height = r.bottom - r.top;
 
     const POINT at = CentredOrigin(width, height);
-    Handle = ::CreateWindowExW(exStyle, kClassName, Design.Caption, style, at.x, at.y, width, height,
-                               nullptr, nullptr, instance, this);
+    Handle = ::CreateWindowExW(exStyle, kClassName, Design.Caption, style, at.x, at.y, width, height, nullptr, nullptr,
+                               instance, this);
     if (!Handle) RaiseError(L"Das Hauptfenster konnte nicht erstellt werden");
     CreateControls(instance);
     LayoutControls();
@@ -107,8 +106,8 @@ void TFHaupt::CreateControls(HINSTANCE instance) {
     ILButton.reset(::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 0));
     if (!ILButton) RaiseError(L"Die Schaltfl\u00e4chenbilder konnten nicht erstellt werden");
     {
-        unique_hgdiobj strip(::LoadImageW(instance, MAKEINTRESOURCEW(IDB_ILBUTTON), IMAGE_BITMAP, 0, 0,
-                                          LR_CREATEDIBSECTION));
+        unique_hgdiobj strip(
+            ::LoadImageW(instance, MAKEINTRESOURCEW(IDB_ILBUTTON), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
         if (!strip) RaiseError(L"Die Schaltfl\u00e4chenbilder konnten nicht geladen werden");
         ::ImageList_AddMasked(ILButton.get(), static_cast<HBITMAP>(strip.get()), kGlyphKey);
     }
@@ -117,17 +116,16 @@ void TFHaupt::CreateControls(HINSTANCE instance) {
     weiterImages_.reset(ButtonImages(ILButton.get(), {1, 1, 1, 2, 1, 1}));
 
     auto makeButton = [&](const ControlPlace& p, const wchar_t* caption, int id, DWORD extra) {
-        HWND b = ::CreateWindowExW(0, WC_BUTTONW, caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | extra, p.Left,
-                                   p.Top, p.Width, p.Height, Handle, reinterpret_cast<HMENU>(INT_PTR(id)),
-                                   instance, nullptr);
+        HWND b = ::CreateWindowExW(0, WC_BUTTONW, caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | extra, p.Left, p.Top,
+                                   p.Width, p.Height, Handle, reinterpret_cast<HMENU>(INT_PTR(id)), instance, nullptr);
         ::SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_.get()), FALSE);
         return b;
     };
     auto makeLog = [&] {
         REd_Ergebnis = ::CreateWindowExW(
             WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
-            WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, 0,
-            0, Design.ClientWidth, LogHeight, Handle, nullptr, instance, nullptr);
+            WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, 0, 0,
+            Design.ClientWidth, LogHeight, Handle, nullptr, instance, nullptr);
         logFont_.reset(MakeTahoma(11, ANSI_CHARSET));
         ::SendMessageW(REd_Ergebnis, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_.get()), FALSE);
         ::SendMessageW(REd_Ergebnis, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
@@ -205,8 +203,7 @@ void TFHaupt::CentreWindow() {
 void TFHaupt::SetOuterHeight(int height) {
     RECT outer;
     ::GetWindowRect(Handle, &outer);
-    ::SetWindowPos(Handle, nullptr, 0, 0, outer.right - outer.left, height,
-                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    ::SetWindowPos(Handle, nullptr, 0, 0, outer.right - outer.left, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 int TFHaupt::ClientHeight() const {

@@ -19,7 +19,10 @@ public:
     ~UniqueResource() { reset(); }
 
     T get() const noexcept { return value_; }
-    T* put() noexcept { reset(); return &value_; }
+    T* put() noexcept {
+        reset();
+        return &value_;
+    }
     explicit operator bool() const noexcept { return Traits::valid(value_); }
     T release() noexcept { return std::exchange(value_, Traits::invalid()); }
     void reset(T value = Traits::invalid()) noexcept {

@@ -16,8 +16,7 @@ std::wstring GetFileVersionsString_2(const std::wstring& path) {
     if (!::GetFileVersionInfoW(path.c_str(), 0, size, buffer.data())) return text(0, 0);
     VS_FIXEDFILEINFO* info = nullptr;
     UINT length = 0;
-    if (!::VerQueryValueW(buffer.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info)
-        return text(0, 0);
+    if (!::VerQueryValueW(buffer.data(), L"\\", reinterpret_cast<void**>(&info), &length) || !info) return text(0, 0);
     return text(info->dwProductVersionMS, info->dwProductVersionLS);
 }
 

@@ -23,9 +23,7 @@ const std::wstring& OwnPath() {
     return path;
 }
 
-bool IsDotEntry(const wchar_t* name) {
-    return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0));
-}
+bool IsDotEntry(const wchar_t* name) { return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)); }
 
 bool IsLink(const WIN32_FIND_DATAW& fd) { return fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT; }
 bool IsFolder(const WIN32_FIND_DATAW& fd) { return fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY; }
@@ -174,7 +172,8 @@ std::size_t EmptyFolder(const std::wstring& Dir, const Emptying& e, std::initial
                     ::SetFileAttributesW(p.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
                 removed = ::RemoveDirectoryW(p.c_str()) != 0;
             }
-        } else if (std::none_of(keep.begin(), keep.end(), [&](const wchar_t* k) { return SamePath(fd.cFileName, k); })) {
+        } else if (std::none_of(keep.begin(), keep.end(),
+                                [&](const wchar_t* k) { return SamePath(fd.cFileName, k); })) {
             removed = RemoveArchived(path, fd, e);
         }
         if (!removed) ++left;
@@ -215,8 +214,8 @@ bool IsWithin(const std::wstring& path, const std::wstring& folder) {
     while (!f.empty() && f.back() == L'\\') f.pop_back();
     if (p.empty() || f.empty() || p.size() < f.size()) return false;
     if (p.size() > f.size() && p[f.size()] != L'\\') return false;
-    return ::CompareStringOrdinal(p.c_str(), static_cast<int>(f.size()), f.c_str(), static_cast<int>(f.size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(p.c_str(), static_cast<int>(f.size()), f.c_str(), static_cast<int>(f.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived) {
@@ -249,7 +248,7 @@ void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk) {
     for (const WIN32_FIND_DATAW& fd : ListForArchive(Dir)) {
         if (IsFolder(fd) || IsLink(fd)) continue;
         const std::wstring full = Dir + fd.cFileName;
-        if (full == OwnPath()) continue;  // exact text, letter case included
+        if (full == OwnPath()) continue;                           // exact text, letter case included
         if (!InPlace(full, walk.Top, walk.TopOnVolume)) continue;  // a link to a file
         std::wstring name = relative + fd.cFileName;
         std::replace(name.begin(), name.end(), L'\\', L'/');
@@ -283,7 +282,8 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
             const std::wstring temp = TempPath();
             // Velmora's ini and data folders, and the temporary folder, must
             // survive the emptying of the program folder.
-            for (const std::wstring* kept : std::initializer_list<const std::wstring*>{&form.IniDir, &form.DataDir, &form.BaseDir, &form.FormsDir, &form.NkkDir, &temp})
+            for (const std::wstring* kept : std::initializer_list<const std::wstring*>{
+                     &form.IniDir, &form.DataDir, &form.BaseDir, &form.FormsDir, &form.NkkDir, &temp})
                 if (!kept->empty() && IsWithin(FullPath(*kept), target))
                     RaiseError(L"Der Ordner " + *kept + L" liegt im Programmordner " + target);
             tempArchive = UniqueTempFile(temp);
@@ -291,7 +291,10 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
             {
                 ZipWriter archive(ExtendedPath(tempArchive));
                 // Looks at the queue without taking anything off it, so the window is not taken for hung.
-                archive.SetHeartbeat([] { MSG m; ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE); });
+                archive.SetHeartbeat([] {
+                    MSG m;
+                    ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
+                });
                 DoZip(target, archive, &archived);
                 archive.Close();
             }

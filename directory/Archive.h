@@ -26,9 +26,9 @@ using ArchivedFiles = std::unordered_map<std::wstring, ArchivedFile>;
 // One walk over the program folder into an archive.
 struct ArchiveWalk {
     ZipWriter& Archive;
-    std::wstring Top;       // the program folder, full path without final backslash
-    std::wstring TopOnVolume;  // where it really is on its volume, links resolved
-    std::wstring Base;      // its parent with the final backslash
+    std::wstring Top;                   // the program folder, full path without final backslash
+    std::wstring TopOnVolume;           // where it really is on its volume, links resolved
+    std::wstring Base;                  // its parent with the final backslash
     ArchivedFiles* Archived = nullptr;  // receives every file that became an entry
 };
 
@@ -49,8 +49,8 @@ void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk);
 
 // Empties Dir (a full path) with a walk of our own: removes the archived files
 // that are unchanged and still where they were archived, folder links (the link
-// itself, never what it points to) and the folders this leaves empty. The files named in keep directly in Dir stay. What
-// cannot be removed stays where it is. Returns the number of entries left.
+// itself, never what it points to) and the folders this leaves empty. The files named in keep directly in Dir stay.
+// What cannot be removed stays where it is. Returns the number of entries left.
 std::size_t DeleteFiles(const std::wstring& Dir, const ArchivedFiles& archived,
                         std::initializer_list<const wchar_t*> keep);
 

@@ -12,12 +12,14 @@ int DirectoryUpdater::CheckVLMExe(TFHaupt& form) {
     case 9:
         break;
     case 10:
-        form.ErrorBox(L"Im angegebenen Verzeichnis existiert bereits ein Velmora der Version 10!\n"
-                      L"Das Update wird abgebrochen!");
+        form.ErrorBox(
+            L"Im angegebenen Verzeichnis existiert bereits ein Velmora der Version 10!\n"
+            L"Das Update wird abgebrochen!");
         break;
     default:
-        form.ErrorBox(L"Im angegebenen Verzeichnis existiert eine unbekannte Velmora-Version!\n"
-                      L"Bitte entfernen Sie zuerst diese Version!\nDas Update wird abgebrochen!");
+        form.ErrorBox(
+            L"Im angegebenen Verzeichnis existiert eine unbekannte Velmora-Version!\n"
+            L"Bitte entfernen Sie zuerst diese Version!\nDas Update wird abgebrochen!");
         break;
     }
     return 1;

@@ -12,8 +12,8 @@ public:
 
     void FormCreate(TFHaupt& form) override;  // FormShow.cpp
     void FormShow(TFHaupt& form) override;
-    void Verarbeite(TFHaupt& form) override;  // Verarbeite.cpp
-    int CheckVLMExe(TFHaupt& form) override;  // CheckVLMExe.cpp
+    void Verarbeite(TFHaupt& form) override;   // Verarbeite.cpp
+    int CheckVLMExe(TFHaupt& form) override;   // CheckVLMExe.cpp
     int PruefeVLMIni(TFHaupt& form) override;  // PruefeVLMIni.cpp
     int GetCommAppData(TFHaupt& form) override;
     void BeforeEndWithOne(TFHaupt& form) override;  // EndRestore.cpp

@@ -32,8 +32,9 @@ int DirectoryUpdater::PruefeVLMIni(TFHaupt& form) {
 int DirectoryUpdater::GetCommAppData(TFHaupt& form) {
     form.CommonAppDataDir = GetFileFolderPathFromRegistry(L"Common Appdata");
     if (form.CommonAppDataDir.empty()) {
-        form.ErrorBox(L"Der Standard-Ordner f\u00fcr Anwendungsdaten konnte nicht ermittelt werden!\n"
-                      L"Das Update wird abgebrochen!");
+        form.ErrorBox(
+            L"Der Standard-Ordner f\u00fcr Anwendungsdaten konnte nicht ermittelt werden!\n"
+            L"Das Update wird abgebrochen!");
         form.AddLogLine(L"CommonAppData - Fehler");
         return 1;
     }

@@ -19,16 +19,15 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 bool SameText(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
-                                  TRUE) == CSTR_EQUAL;
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
 }
 
 bool IsReservedDeviceName(const std::wstring& component) {
     std::wstring base = component.substr(0, component.find(L'.'));
     while (!base.empty() && base.back() == L' ') base.pop_back();
     for (wchar_t& c : base) c = static_cast<wchar_t>(::towupper(c));
-    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" ||
-        base == L"CONOUT$")
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" || base == L"CONOUT$")
         return true;
     return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
            base[3] >= L'1' && base[3] <= L'9';
@@ -93,8 +92,7 @@ FILETIME FromDosTime(std::uint16_t date, std::uint16_t time) {
     FILETIME local{}, utc{};
     SYSTEMTIME localTime, utcTime;
     if (!::DosDateTimeToFileTime(date, time, &local) || !::FileTimeToSystemTime(&local, &localTime) ||
-        !::TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &utcTime) ||
-        !::SystemTimeToFileTime(&utcTime, &utc))
+        !::TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &utcTime) || !::SystemTimeToFileTime(&utcTime, &utc))
         ::LocalFileTimeToFileTime(&local, &utc);
     return utc;
 }
@@ -122,12 +120,11 @@ public:
         std::wstring temp;
         unique_hfile file;
         for (int attempt = 0; attempt < 1000 && !file; ++attempt) {
-            temp = folder + L"\\~vlm" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-                   std::to_wstring(counter_++) + L".tmp";
-            file.reset(::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                     nullptr));
-            if (!file && ::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS)
-                return {};
+            temp = folder + L"\\~vlm" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(counter_++) +
+                   L".tmp";
+            file.reset(
+                ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file && ::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return {};
         }
         if (!file) return {};
         bool complete = false;
@@ -256,9 +253,9 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
     // Also after a failure: the folders stand there anyway, with their own
     // attributes they hide nothing that should be seen.
     for (const FolderState* folder : byDepth)
-            if (!ApplyTimeAndAttributes(root + L"\\" + folder->Relative, folder->LastWrite,
-                                        folder->Attributes & ~FILE_ATTRIBUTE_DIRECTORY))
-                ok = false;
+        if (!ApplyTimeAndAttributes(root + L"\\" + folder->Relative, folder->LastWrite,
+                                    folder->Attributes & ~FILE_ATTRIBUTE_DIRECTORY))
+            ok = false;
 
     if (!ok) {
         if (!olderArchive.empty()) ::DeleteFileW(olderArchive.c_str());
@@ -277,8 +274,8 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
 
 void CaptureBelow(const std::wstring& path, const std::wstring& relative, std::vector<FolderState>& out) {
     WIN32_FIND_DATAW fd;
-    unique_hfind find(::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch,
-                                         nullptr, 0));
+    unique_hfind find(
+        ::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
     if (!find) {
         if (::GetLastError() == ERROR_FILE_NOT_FOUND) return;
         RaiseError(L"Der Ordner kann nicht gelesen werden: " + path);

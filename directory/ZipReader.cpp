@@ -67,8 +67,8 @@ bool FindZip64(const unsigned char* extra, std::size_t size, const unsigned char
 
 bool DecodeUtf8(const std::string& bytes, std::wstring& out) {
     if (bytes.empty()) return false;
-    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
-                                        nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()), nullptr, 0);
     if (n <= 0) return false;
     out.assign(static_cast<std::size_t>(n), L'\0');
     return ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), static_cast<int>(bytes.size()),
@@ -262,8 +262,8 @@ void ZipReader::CheckLocalHeader(ZipEntry& z, std::uint16_t needed, std::uint16_
     const std::uint16_t time = l.u16(), date = l.u16();
     const std::uint32_t crc = l.u32(), compressed32 = l.u32(), uncompressed32 = l.u32();
     const std::uint16_t nameLength = l.u16(), extraLength = l.u16();
-    if (localNeeded != needed || localFlags != flags || method != kDeflate || time != z.DosTime ||
-        date != z.DosDate || crc != z.Crc || nameLength != z.Name.size())
+    if (localNeeded != needed || localFlags != flags || method != kDeflate || time != z.DosTime || date != z.DosDate ||
+        crc != z.Crc || nameLength != z.Name.size())
         Refuse(L"lokaler Kopf weicht ab: " + z.WideName);
     const std::size_t rest = std::size_t{nameLength} + extraLength;
     if (limit - z.HeaderOffset - kLocalSize < rest) Refuse(L"Kopf abgeschnitten: " + z.WideName);
@@ -287,8 +287,7 @@ void ZipReader::CheckLocalHeader(ZipEntry& z, std::uint16_t needed, std::uint16_
         compressed = x.u64();
         if (!x.ok) Refuse(L"lokales Zip64-Zusatzfeld zu kurz: " + z.WideName);
     }
-    if (uncompressed != z.Uncompressed || compressed != z.Compressed)
-        Refuse(L"Größen weichen ab: " + z.WideName);
+    if (uncompressed != z.Uncompressed || compressed != z.Compressed) Refuse(L"Größen weichen ab: " + z.WideName);
     z.DataOffset = z.HeaderOffset + kLocalSize + rest;
     if (limit - z.DataOffset < z.Compressed) Refuse(L"Daten abgeschnitten: " + z.WideName);
 }

@@ -16,14 +16,14 @@
 #include "Raii.h"
 
 struct ZipEntry {
-    std::string Name;            // as stored: UTF-8 bytes
-    std::wstring WideName;       // the same name decoded
+    std::string Name;       // as stored: UTF-8 bytes
+    std::wstring WideName;  // the same name decoded
     std::uint16_t DosTime = 0, DosDate = 0;
     std::uint32_t Crc = 0;
     std::uint64_t Compressed = 0, Uncompressed = 0;
-    std::uint32_t Attributes = 0;     // external attributes: Windows attribute bits
-    std::uint64_t HeaderOffset = 0;   // of the local header
-    std::uint64_t DataOffset = 0;     // of the deflate stream
+    std::uint32_t Attributes = 0;    // external attributes: Windows attribute bits
+    std::uint64_t HeaderOffset = 0;  // of the local header
+    std::uint64_t DataOffset = 0;    // of the deflate stream
 };
 
 class ZipReader {

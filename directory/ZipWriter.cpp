@@ -9,16 +9,25 @@
 namespace {
 using namespace zipformat;
 
-constexpr std::uint16_t kMadeBy = 20;           // format 2.0, host MS-DOS: attributes are DOS/Windows bits
+constexpr std::uint16_t kMadeBy = 20;  // format 2.0, host MS-DOS: attributes are DOS/Windows bits
 constexpr std::uint16_t kNeeded = 20;
 constexpr std::uint16_t kNeededZip64 = 45;
 
 // Little-endian fields appended to a byte vector.
 struct Bytes {
     std::vector<unsigned char>& v;
-    void u16(std::uint16_t x) { v.push_back(static_cast<unsigned char>(x)); v.push_back(static_cast<unsigned char>(x >> 8)); }
-    void u32(std::uint32_t x) { u16(static_cast<std::uint16_t>(x)); u16(static_cast<std::uint16_t>(x >> 16)); }
-    void u64(std::uint64_t x) { u32(static_cast<std::uint32_t>(x)); u32(static_cast<std::uint32_t>(x >> 32)); }
+    void u16(std::uint16_t x) {
+        v.push_back(static_cast<unsigned char>(x));
+        v.push_back(static_cast<unsigned char>(x >> 8));
+    }
+    void u32(std::uint32_t x) {
+        u16(static_cast<std::uint16_t>(x));
+        u16(static_cast<std::uint16_t>(x >> 16));
+    }
+    void u64(std::uint64_t x) {
+        u32(static_cast<std::uint32_t>(x));
+        u32(static_cast<std::uint32_t>(x >> 32));
+    }
     void raw(const std::string& s) { v.insert(v.end(), s.begin(), s.end()); }
 };
 
@@ -55,8 +64,7 @@ std::uint32_t ZipWriter::DosDateTime(const FILETIME& utc) {
     // bias as FileTimeToLocalFileTime would apply), so an archive lister shows
     // the same wall-clock time as a folder listing of the file.
     SYSTEMTIME u, t;
-    if (!::FileTimeToSystemTime(&utc, &u) || !::SystemTimeToTzSpecificLocalTime(nullptr, &u, &t) ||
-        t.wYear < 1980)
+    if (!::FileTimeToSystemTime(&utc, &u) || !::SystemTimeToTzSpecificLocalTime(nullptr, &u, &t) || t.wYear < 1980)
         return (1u << 5 | 1u) << 16;  // 1980-01-01 00:00:00, the earliest DOS time
     if (t.wYear > 2107) return ((127u << 9 | 12u << 5 | 31u) << 16) | (23u << 11 | 59u << 5 | 29u);
     const std::uint32_t date = static_cast<std::uint32_t>((t.wYear - 1980) << 9 | t.wMonth << 5 | t.wDay);
@@ -70,8 +78,7 @@ ZipWriter::ZipWriter(const std::wstring& path, std::size_t bufferSize, unsigned 
       out_(new unsigned char[bufferSize_]),
       tail_(new unsigned char[DictionarySize]),
       lastBeat_(::GetTickCount64()) {
-    file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, nullptr));
+    file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) RaiseError(LastErrorText(L"Das Archiv kann nicht angelegt werden:", path));
     if (workers == 0) {
         SYSTEM_INFO si;
@@ -234,9 +241,8 @@ void ZipWriter::Work() noexcept {
             for (Piece& p : job->pieces) {
                 if (!ok) break;
                 ok = deflateReset(&zs) == Z_OK &&
-                     (p.dictionary == 0 ||
-                      deflateSetDictionary(&zs, job->in.get() + p.at - p.dictionary,
-                                           static_cast<uInt>(p.dictionary)) == Z_OK);
+                     (p.dictionary == 0 || deflateSetDictionary(&zs, job->in.get() + p.at - p.dictionary,
+                                                                static_cast<uInt>(p.dictionary)) == Z_OK);
                 zs.next_in = job->in.get() + p.at;
                 zs.avail_in = static_cast<uInt>(p.length);
                 p.outAt = job->outUsed;
@@ -255,8 +261,10 @@ void ZipWriter::Work() noexcept {
                     zs.avail_out = static_cast<uInt>(room);
                     const int rc = deflate(&zs, flush);
                     job->outUsed += room - zs.avail_out;
-                    if (rc == Z_STREAM_ERROR) ok = false;
-                    else if (p.last ? rc == Z_STREAM_END : (zs.avail_in == 0 && zs.avail_out != 0)) break;
+                    if (rc == Z_STREAM_ERROR)
+                        ok = false;
+                    else if (p.last ? rc == Z_STREAM_END : (zs.avail_in == 0 && zs.avail_out != 0))
+                        break;
                 }
                 p.outLength = job->outUsed - p.outAt;
                 p.crc = static_cast<std::uint32_t>(crc32(0, job->in.get() + p.at, static_cast<uInt>(p.length)));
@@ -343,8 +351,7 @@ void ZipWriter::Submit(std::unique_ptr<Job> job) {
     }
     ::WakeConditionVariable(&work_);
     // Whatever is ready goes out now, so that writing keeps pace with deflate.
-    while (!queue_.empty() && WriteFront(false)) {
-    }
+    while (!queue_.empty() && WriteFront(false)) {}
 }
 
 // Writes the oldest job's pieces into the archive, waiting for it if asked to;
@@ -446,8 +453,8 @@ void ZipWriter::AddBlocks(HANDLE source, const std::wstring& sourcePath, std::ui
 void ZipWriter::AddFile(const std::wstring& sourcePath, const std::wstring& entryName) {
     RaiseIfUnusable();
     try {
-        unique_hfile source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                          OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        unique_hfile source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                          FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!source) RaiseError(LastErrorText(L"Die Datei kann nicht geöffnet werden:", sourcePath));
         // Only what the entry needs: GetFileInformationByHandle would also look up
         // the volume serial number, which costs more than the open itself under Wine.

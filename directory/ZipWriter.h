@@ -89,9 +89,9 @@ private:
     };
     // One deflate call: a whole small file or one block of a large one.
     struct Piece {
-        std::size_t at = 0, length = 0;  // in the job's input
-        std::size_t dictionary = 0;      // bytes right before `at` that serve as dictionary
-        bool first = false, last = false;  // of its entry; the last one ends the stream
+        std::size_t at = 0, length = 0;        // in the job's input
+        std::size_t dictionary = 0;            // bytes right before `at` that serve as dictionary
+        bool first = false, last = false;      // of its entry; the last one ends the stream
         std::size_t outAt = 0, outLength = 0;  // filled in by the worker
         std::uint32_t crc = 0;
     };
@@ -100,7 +100,7 @@ private:
         std::unique_ptr<unsigned char[]> in, out;
         std::size_t inCapacity = 0, inUsed = 0, outCapacity = 0, outUsed = 0;
         std::vector<Piece> pieces;
-        std::size_t cost = 0;  // buffer bytes counted against the budget
+        std::size_t cost = 0;               // buffer bytes counted against the budget
         bool done = false, failed = false;  // set by the worker, under lock_
     };
     class Lock;
@@ -130,18 +130,18 @@ private:
     unique_hfile file_;
     std::size_t bufferSize_;
     std::unique_ptr<unsigned char[]> out_;
-    std::size_t used_ = 0;        // bytes in out_ not yet written
-    std::uint64_t flushed_ = 0;   // bytes already in the file; also its file pointer
+    std::size_t used_ = 0;                // bytes in out_ not yet written
+    std::uint64_t flushed_ = 0;           // bytes already in the file; also its file pointer
     std::vector<unsigned char> central_;  // central directory records so far
     std::uint64_t entries_ = 0;
     bool closed_ = false, failed_ = false;
 
-    std::deque<Entry> pending_;  // added, not yet completely written, in order
-    std::deque<std::unique_ptr<Job>> queue_;  // handed to the workers, in order
-    std::unique_ptr<Job> batch_;  // small files gathered for the next job
+    std::deque<Entry> pending_;                // added, not yet completely written, in order
+    std::deque<std::unique_ptr<Job>> queue_;   // handed to the workers, in order
+    std::unique_ptr<Job> batch_;               // small files gathered for the next job
     std::vector<std::unique_ptr<Job>> spare_;  // written jobs whose buffers are kept
-    std::size_t inFlight_ = 0;  // cost of the jobs in queue_
-    std::unique_ptr<unsigned char[]> tail_;  // the last DictionarySize bytes read of a large file
+    std::size_t inFlight_ = 0;                 // cost of the jobs in queue_
+    std::unique_ptr<unsigned char[]> tail_;    // the last DictionarySize bytes read of a large file
     std::size_t tailUsed_ = 0;
 
     std::function<void()> heartbeat_;

@@ -8,8 +8,9 @@ int RegisteredUpdater::CheckVLMExe(TFHaupt& form) {
     form.InstalledVersion = GetFileVersionsString_2(form.InstallDir + L"\\Velmora10.EXE");
     // The first two characters decide, so 1.0.0.0 ("1.") is refused as well.
     if (form.InstalledVersion.compare(0, 2, L"10") == 0) return 0;
-    form.ErrorBox(L"F\u00fcr ein Update muss die Version 10 installiert sein!\n"
-                  L"Bitte f\u00fchren Sie zuerst ein Update auf diese Version durch!\n"
-                  L"Dieses Update wird abgebrochen!");
+    form.ErrorBox(
+        L"F\u00fcr ein Update muss die Version 10 installiert sein!\n"
+        L"Bitte f\u00fchren Sie zuerst ein Update auf diese Version durch!\n"
+        L"Dieses Update wird abgebrochen!");
     return 1;
 }

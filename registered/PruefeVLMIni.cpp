@@ -81,7 +81,8 @@ int RegisteredUpdater::PruefeVLMIni(TFHaupt& form) {
     // The sources of the ini folder, each only while the previous one has no
     // start ini: a start ini without IniPfad ends the search.
     std::wstring startIni = form.InstallDir + L"\\VelmStart.ini";
-    if (!FileExists(startIni)) startIni = VirtualStoreStartIni(GetShellFolder(form.Handle, CSIDL_LOCAL_APPDATA), form.InstallDir);
+    if (!FileExists(startIni))
+        startIni = VirtualStoreStartIni(GetShellFolder(form.Handle, CSIDL_LOCAL_APPDATA), form.InstallDir);
     if (FileExists(startIni)) {
         form.IniDir = ReadProfileText(startIni, L"Setup", L"IniPfad");
         if (form.IniDir.empty()) {

@@ -10,8 +10,8 @@ public:
 
     void FormCreate(TFHaupt& form) override;  // FormShow.cpp
     void FormShow(TFHaupt& form) override;
-    void Verarbeite(TFHaupt& form) override;  // Verarbeite.cpp
-    int CheckVLMExe(TFHaupt& form) override;  // CheckVLMExe.cpp
+    void Verarbeite(TFHaupt& form) override;   // Verarbeite.cpp
+    int CheckVLMExe(TFHaupt& form) override;   // CheckVLMExe.cpp
     int PruefeVLMIni(TFHaupt& form) override;  // PruefeVLMIni.cpp
     int GetCommAppData(TFHaupt& form) override;
     // It changes no file before its result record: nothing to put back.

@@ -9,7 +9,7 @@
 //   attrib <hex bits> <path>   adds attribute bits to a file or folder
 //   list <dir>                 the raw listing of dir and every folder below it,
 //                              in the order the file system enumerates them
-//   save <TargetDir>           DirectoryUpdater::SaveVLMInst on that folder  
+//   save <TargetDir>           DirectoryUpdater::SaveVLMInst on that folder
 //   zip <dir> <archive> [buffer bytes [workers]]
 //                              DoZip into a new archive: entries, seconds, memory;
 //                              buffer 0 and workers 0 (or left out) are the defaults
@@ -191,8 +191,8 @@ int wmain(int argc, wchar_t** argv) {
                 DoZip(f[1], archive);
                 archive.Close();
                 emit("{\"zip\":" + Json(f[1]) + ",\"entries\":" + std::to_string(archive.EntryCount()) +
-                     ",\"workers\":" + std::to_string(used) +
-                     Timing(wall0, cpu0) + ",\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
+                     ",\"workers\":" + std::to_string(used) + Timing(wall0, cpu0) +
+                     ",\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
             } catch (const EFehler& e) {
                 emit("{\"zip\":" + Json(f[1]) + ",\"error\":" + Json(e.Message) + "}\n");
             }
@@ -211,12 +211,13 @@ int wmain(int argc, wchar_t** argv) {
                 if (crc) sum = crc32(sum, buffer.data(), got);
             }
             if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-            emit("{\"read\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(total) + ",\"crc\":" +
-                 std::to_string(sum) + Timing(wall0, cpu0) + "}\n");
+            emit("{\"read\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(total) + ",\"crc\":" + std::to_string(sum) +
+                 Timing(wall0, cpu0) + "}\n");
         } else if (cmd == L"deflate" && f.size() == 2) {
             std::string data;
             {
-                HANDLE h = ::CreateFileW(f[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+                HANDLE h =
+                    ::CreateFileW(f[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
                 std::vector<char> buffer(1 << 20);
                 DWORD got = 0;
                 while (h != INVALID_HANDLE_VALUE &&
@@ -239,8 +240,8 @@ int wmain(int argc, wchar_t** argv) {
                 produced += out.size() - zs.avail_out;
             }
             deflateEnd(&zs);
-            emit("{\"deflate\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(data.size()) + ",\"out\":" +
-                 std::to_string(produced) + Timing(wall0, cpu0) + "}\n");
+            emit("{\"deflate\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(data.size()) +
+                 ",\"out\":" + std::to_string(produced) + Timing(wall0, cpu0) + "}\n");
         } else if (cmd == L"memory") {
             emit("{\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
         } else {

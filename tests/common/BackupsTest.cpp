@@ -26,12 +26,12 @@ struct DataFile {
     int Step;
 };
 const DataFile kFiles[] = {
-    {L"Formulare\\", L"Formulare.dbf", 0},  {L"Formulare\\", L"Formulare.cdx", 0},
-    {L"Formulare\\", L"Beiblaetter.dbf", 0}, {L"Formulare\\", L"Beiblaetter.cdx", 0},
+    {L"Formulare\\", L"Formulare.dbf", 0},    {L"Formulare\\", L"Formulare.cdx", 0},
+    {L"Formulare\\", L"Beiblaetter.dbf", 0},  {L"Formulare\\", L"Beiblaetter.cdx", 0},
     {L"Formulare\\", L"Deckblaetter.dbf", 0}, {L"Formulare\\", L"Deckblaetter.cdx", 0},
-    {L"Daten\\", L"FAECHERKANON.dbf", 1},   {L"Daten\\", L"FaecherKanon.cdx", 1},
-    {L"NKK\\", L"NKK_FAECHER.DBF", 2},      {L"NKK\\", L"NKK_Faecher.CDX", 2},
-    {L"NKK\\", L"NKK_NOTEN.DBF", 2},        {L"NKK\\", L"NKK_Noten.CDX", 2},
+    {L"Daten\\", L"FAECHERKANON.dbf", 1},     {L"Daten\\", L"FaecherKanon.cdx", 1},
+    {L"NKK\\", L"NKK_FAECHER.DBF", 2},        {L"NKK\\", L"NKK_Faecher.CDX", 2},
+    {L"NKK\\", L"NKK_NOTEN.DBF", 2},          {L"NKK\\", L"NKK_Noten.CDX", 2},
 };
 
 // Content that tells the files apart and changes from run to run.
@@ -311,8 +311,8 @@ TEST(CopyFolder, CopiesFilesAndSubfoldersOnlyWhenAsked) {
             SCOPED_TRACE(std::string(c.Name) + (subfolders ? ", with subfolders" : ", files only"));
             TempDir root(L"bkp");
             const std::wstring source = c.SourceLength ? LongFolder(root / L"q", c.SourceLength) : root / L"q\\";
-            std::wstring destination = c.DestinationLength ? LongFolder(root / L"z", c.DestinationLength + 1)
-                                                           : root / L"z\\";
+            std::wstring destination =
+                c.DestinationLength ? LongFolder(root / L"z", c.DestinationLength + 1) : root / L"z\\";
             destination.pop_back();
             MakeDirs(source + L"u");
             MakeDirs(destination);

@@ -11,10 +11,12 @@ struct SplitCase {
 
 TEST(CommandLine, SplitsAndJoinsTheTargetFolder) {
     const SplitCase cases[] = {
-        {L"u.exe C:\\Program Files\\Velmora\\", {L"u.exe", L"C:\\Program", L"Files\\Velmora\\"},
+        {L"u.exe C:\\Program Files\\Velmora\\",
+         {L"u.exe", L"C:\\Program", L"Files\\Velmora\\"},
          L"C:\\Program Files\\Velmora"},
         // The backslash does not protect the closing quote.
-        {L"u.exe \"C:\\Program Files\\Velmora\\\"", {L"u.exe", L"C:\\Program Files\\Velmora\\"},
+        {L"u.exe \"C:\\Program Files\\Velmora\\\"",
+         {L"u.exe", L"C:\\Program Files\\Velmora\\"},
          L"C:\\Program Files\\Velmora"},
         {L"u.exe D:\\Velm\\\\", {L"u.exe", L"D:\\Velm\\\\"}, L"D:\\Velm\\"},
         {L"u.exe C:\\", {L"u.exe", L"C:\\"}, L"C:"},
@@ -27,7 +29,14 @@ TEST(CommandLine, SplitsAndJoinsTheTargetFolder) {
         // Pairs of quotes where a word would begin are skipped; nothing is ever empty.
         {L"u.exe \"\" \"\"\"\" x", {L"u.exe", L"x"}, L"x"},
         {L"u.exe \"", {L"u.exe"}, L""},
-        {L"u.exe \x01\x1f" L"a\x7f" L"b", {L"u.exe", L"a\x7f" L"b"}, L"a\x7f" L"b"},
+        {L"u.exe \x01\x1f"
+         L"a\x7f"
+         L"b",
+         {L"u.exe",
+          L"a\x7f"
+          L"b"},
+         L"a\x7f"
+         L"b"},
         {L"u.exe C:\\Schule\\\x03a9mega", {L"u.exe", L"C:\\Schule\\\x03a9mega"}, L"C:\\Schule\\\x03a9mega"},
     };
     for (const auto& c : cases) {

@@ -118,8 +118,9 @@ TEST(SchreibeIni, CreatesTheRecordWithFourKeysInOrder) {
 
 TEST(SchreibeIni, ReplacesValuesInPlaceAndKeepsOtherSections) {
     Record r;
-    WriteIni(r.Path, L"[Eigen]\r\nA=1\r\n[Update]\r\nVorversion=8.0.0.1\r\nUhrzeit=x\r\nErfolg=5\r\nDatum=y\r\n"
-                     L"[Zweit]\r\nB=\x03a9\r\n");
+    WriteIni(r.Path,
+             L"[Eigen]\r\nA=1\r\n[Update]\r\nVorversion=8.0.0.1\r\nUhrzeit=x\r\nErfolg=5\r\nDatum=y\r\n"
+             L"[Zweit]\r\nB=\x03a9\r\n");
     EXPECT_EQ(r.F.SchreibeIni(0), 0);
 
     const auto lines = RecordLines(r.Path);
@@ -148,10 +149,16 @@ TEST(SchreibeIni, DateAndTimeFollowTheThreadLocale) {
         const wchar_t* TimeShape;  // groups: hour, minute, second, and AM/PM if any
     };
     const Case cases[] = {
-        {"German (Germany)", MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT),
-         L"(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})", {1, 2, 3}, L"(\\d\\d):(\\d\\d):(\\d\\d)"},
-        {"English (United States)", MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT),
-         L"(\\d{1,2})/(\\d{1,2})/(\\d{4})", {2, 1, 3}, L"(\\d{1,2}):(\\d\\d):(\\d\\d) ([AP]M)"},
+        {"German (Germany)",
+         MAKELCID(MAKELANGID(LANG_GERMAN, SUBLANG_GERMAN), SORT_DEFAULT),
+         L"(\\d{1,2})\\.(\\d{1,2})\\.(\\d{4})",
+         {1, 2, 3},
+         L"(\\d\\d):(\\d\\d):(\\d\\d)"},
+        {"English (United States)",
+         MAKELCID(MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), SORT_DEFAULT),
+         L"(\\d{1,2})/(\\d{1,2})/(\\d{4})",
+         {2, 1, 3},
+         L"(\\d{1,2}):(\\d\\d):(\\d\\d) ([AP]M)"},
     };
     const LCID previous = ::GetThreadLocale();
     for (const auto& c : cases) {

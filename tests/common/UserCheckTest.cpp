@@ -16,6 +16,7 @@ namespace {
 const std::wstring kLoggedInBox = L"Es sind noch Anwender in Velmora angemeldet!\nDas Update wird abgebrochen!";
 
 TEST(ReadUserZahl, TheWholeTextMustBeOneInteger) {
+    // clang-format off
     const std::pair<const wchar_t*, int> cases[] = {
         // Every way of writing zero.
         {L"0", 0}, {L"00", 0}, {L"+0", 0}, {L"-0", 0}, {L"$0", 0}, {L"0x0", 0}, {L"0X00", 0}, {L"x0", 0},
@@ -34,6 +35,7 @@ TEST(ReadUserZahl, TheWholeTextMustBeOneInteger) {
         {L"2147483648", -1}, {L"-2147483649", -1}, {L"4294967296", -1}, {L"$100000000", -1},
         {L"0x100000000", -1}, {L"99999999999999999999999999", -1},
     };
+    // clang-format on
     for (const auto& [text, expected] : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(text)));
         EXPECT_EQ(ReadUserZahl(text), expected);
@@ -47,6 +49,7 @@ TEST(PruefeVLMUser, GoesOnOnlyWhenTheUserFileSaysZero) {
         bool DataDirWithBackslash;
         int Result;
     };
+    // clang-format off
     const Case cases[] = {
         {"zero", L"[Benutzer]\r\nUserZahl=0\r\n", true, 0},
         {"zero as $0", L"[Benutzer]\r\nUserZahl=$0\r\n", true, 0},
@@ -62,6 +65,7 @@ TEST(PruefeVLMUser, GoesOnOnlyWhenTheUserFileSaysZero) {
         // beside the data folder, and is missing.
         {"data folder without final backslash", L"[Benutzer]\r\nUserZahl=0\r\n", false, 1},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TempDir root(L"user");

@@ -187,7 +187,7 @@ TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
         const char* Field;
         std::wstring TFHaupt::*Member;
     } fields[] = {
-        {"IniDir", &TFHaupt::IniDir},   {"DataDir", &TFHaupt::DataDir}, {"BaseDir", &TFHaupt::BaseDir},
+        {"IniDir", &TFHaupt::IniDir},     {"DataDir", &TFHaupt::DataDir}, {"BaseDir", &TFHaupt::BaseDir},
         {"FormsDir", &TFHaupt::FormsDir}, {"NkkDir", &TFHaupt::NkkDir},
     };
     for (const auto& field : fields) {
@@ -298,7 +298,7 @@ TEST(ZipWriter, GivesZip64SizesToEveryFileDeflateMightGrowPast4GiB) {
         std::uint64_t Size;
         bool Zip64;
     } cases[] = {
-        {0, false}, {GiB, false}, {4 * GiB - 2 * MiB, false}, {4 * GiB - 1 * MiB, true},
+        {0, false},         {GiB, false},    {4 * GiB - 2 * MiB, false}, {4 * GiB - 1 * MiB, true},
         {0xFFFFFFFF, true}, {5 * GiB, true},
     };
     for (const auto& c : cases) {

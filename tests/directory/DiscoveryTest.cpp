@@ -63,6 +63,7 @@ struct DiscoveryCase {
 // always holds a valid main ini naming {T}\Std\Daten, so a row that must not fall
 // back to it would show that data folder.
 TEST(PruefeVLMIni, FindsTheIniFolderTheMainIniAndTheDataFolders) {
+    // clang-format off
     const DiscoveryCase cases[] = {
         {"start ini with final backslash", L"[Setup]\r\nIniPfad={T}\\Ini\\\r\n", kDword,
          L"[Setup]\r\nDatenverzeichnis={T}\\Velmora\\Daten\r\n", 0,
@@ -120,6 +121,7 @@ TEST(PruefeVLMIni, FindsTheIniFolderTheMainIniAndTheDataFolders) {
          {L"", L"{T}\\Ini\\", L"{T}\\Ini\\velmora.ini", L"", L"", L"", L""},
          {kMainIniBox}, {L"velmora.ini nicht gefunden - Fehler"}},
     };
+    // clang-format on
 
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
@@ -128,7 +130,8 @@ TEST(PruefeVLMIni, FindsTheIniFolderTheMainIniAndTheDataFolders) {
         MakeDirs(t + L"\\Prog");
         MakeDirs(t + L"\\Ini");
         MakeDirs(t + L"\\Common\\Brellix\\Velmora");
-        WriteIni(t + L"\\Common\\Brellix\\Velmora\\velmora.ini", Expand(L"[Setup]\r\nDatenverzeichnis={T}\\Std\\Daten\r\n", t));
+        WriteIni(t + L"\\Common\\Brellix\\Velmora\\velmora.ini",
+                 Expand(L"[Setup]\r\nDatenverzeichnis={T}\\Std\\Daten\r\n", t));
         if (c.StartIni) WriteIni(t + L"\\Prog\\VelmStart.ini", Expand(c.StartIni, t));
         if (c.MainIni) WriteIni(t + L"\\Ini\\velmora.ini", Expand(c.MainIni, t));
 
@@ -236,6 +239,7 @@ TEST(GetFileFolderPathFromRegistry, ReadsTextValuesAsStored) {
         std::wstring Data;  // as stored, NULs included
         std::wstring Expected;
     };
+    // clang-format off
     const Case cases[] = {
         {"REG_SZ", REG_SZ, std::wstring(L"C:\\ProgramData\0", 15), L"C:\\ProgramData"},
         {"REG_EXPAND_SZ stays unexpanded", REG_EXPAND_SZ, std::wstring(L"%ALLUSERSPROFILE%\\X\0", 20),
@@ -245,6 +249,7 @@ TEST(GetFileFolderPathFromRegistry, ReadsTextValuesAsStored) {
         {"empty", REG_SZ, std::wstring(L"\0", 1), L""},
         {"no data at all", REG_SZ, L"", L""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         RegistryValue value(HKEY_LOCAL_MACHINE, kShellFolders, name);
@@ -272,6 +277,7 @@ TEST(GetFileFolderPathFromRegistry, ReadsTextValuesAsStored) {
 }
 
 TEST(GetPreviousDir, WorkedExamples) {
+    // clang-format off
     const std::pair<const wchar_t*, const wchar_t*> cases[] = {
         {L"C:\\Velmora\\Daten", L"C:\\Velmora\\"},
         {L"C:\\Velmora\\Daten\\", L"C:\\Velmora\\"},
@@ -289,6 +295,7 @@ TEST(GetPreviousDir, WorkedExamples) {
         {L"abcd\\", L"abcd\\"},
         {L"", L""},
     };
+    // clang-format on
     for (const auto& [path, expected] : cases) {
         SCOPED_TRACE(path);
         EXPECT_EQ(GetPreviousDir(path), expected);

@@ -104,9 +104,9 @@ void LayOutProgram(const Sandbox& s) {
     WriteBytes(t + L"\\Gro\u00df.dat", Noise(ZipReader::ChunkSize * 3 + 17, 3));
     WriteBytes(t + L"\\leer.txt", "");
     int day = 0;
-    for (const wchar_t* f : {L"Velmora10.EXE", L"VelmStart.ini", L"Hilfe\\index.htm", L"Hilfe\\Bilder\\logo.png",
-                             L"Hilfe\\\u00dcbersicht \u00e4\u00f6\u00fc.txt", L"Cache\\x.tmp", L"Gro\u00df.dat",
-                             L"leer.txt"})
+    for (const wchar_t* f :
+         {L"Velmora10.EXE", L"VelmStart.ini", L"Hilfe\\index.htm", L"Hilfe\\Bilder\\logo.png",
+          L"Hilfe\\\u00dcbersicht \u00e4\u00f6\u00fc.txt", L"Cache\\x.tmp", L"Gro\u00df.dat", L"leer.txt"})
         SetTime(t + L"\\" + f, ++day);
     ::SetFileAttributesW((t + L"\\Velmora10.EXE").c_str(), FILE_ATTRIBUTE_READONLY);
     ::SetFileAttributesW((t + L"\\Hilfe\\index.htm").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
@@ -150,6 +150,7 @@ TEST(Restore, AFileTheDeletionLeftIsKeptAndNeverOverwritten) {
         std::string Content;  // of the file left in the folder
         int Result;
     };
+    // clang-format off
     const Case cases[] = {{"same content", "[Setup]\r\nIniPfad=C:\\Ini\\\r\n", 0},
                           {"other content", "somebody else's", 1},
                           {"same size, other content", "[Setup]\r\nIniPfad=D:\\Ini\\\r\n", 1}};
@@ -239,6 +240,7 @@ TEST(Restore, KnowsWhichEntryNamesStandForAPathBelowTheFolder) {
         {L"Prog/lpt9", L""},
         {L"Prog/CON /x", L""},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(testing::PrintToString(std::wstring(c.Name)));
         EXPECT_EQ(EntryPath(c.Name), c.Relative);
@@ -276,13 +278,14 @@ std::string BuildArchive(const std::vector<RawEntry>& entries, bool zip64End = f
     std::string out, central;
     for (const auto& e : entries) {
         const std::string data = RawDeflate(e.Content);
-        const auto crc = crc32(0, reinterpret_cast<const Bytef*>(e.Content.data()), static_cast<uInt>(e.Content.size()));
+        const auto crc =
+            crc32(0, reinterpret_cast<const Bytef*>(e.Content.data()), static_cast<uInt>(e.Content.size()));
         const std::uint64_t offset = out.size();
         auto fields = [&](std::string& r) {
             Put(r, e.Zip64 ? 45 : 20, 2);
             Put(r, 0x0800, 2);
             Put(r, 8, 2);
-            Put(r, 0x4800, 2);            // 09:00:00
+            Put(r, 0x4800, 2);                    // 09:00:00
             Put(r, (44 << 9) | (3 << 5) | 7, 2);  // 2024-03-07
             Put(r, crc, 4);
             Put(r, e.Zip64 ? 0xFFFFFFFF : data.size(), 4);
@@ -340,10 +343,9 @@ std::string BuildArchive(const std::vector<RawEntry>& entries, bool zip64End = f
 }
 
 std::size_t CentralOffset(const std::string& zip) {
-    return static_cast<std::size_t>(static_cast<unsigned char>(zip[zip.size() - 6]) |
-                                    static_cast<unsigned char>(zip[zip.size() - 5]) << 8 |
-                                    static_cast<unsigned char>(zip[zip.size() - 4]) << 16 |
-                                    static_cast<unsigned char>(zip[zip.size() - 3]) << 24);
+    return static_cast<std::size_t>(
+        static_cast<unsigned char>(zip[zip.size() - 6]) | static_cast<unsigned char>(zip[zip.size() - 5]) << 8 |
+        static_cast<unsigned char>(zip[zip.size() - 4]) << 16 | static_cast<unsigned char>(zip[zip.size() - 3]) << 24);
 }
 
 void Poke16(std::string& zip, std::size_t at, std::uint16_t value) {
@@ -363,10 +365,10 @@ TEST(ZipReader, ReadsWhatZipWriterWrites) {
     ZipReader reader(path);
     std::vector<std::wstring> names;
     for (const auto& e : reader.Entries()) names.push_back(e.WideName);
-    EXPECT_EQ(names, (std::vector<std::wstring>{L"Prog/Cache/x.tmp", L"Prog/Hilfe/Bilder/logo.png",
-                                                L"Prog/Hilfe/index.htm", L"Prog/Hilfe/\u00dcbersicht \u00e4\u00f6\u00fc.txt",
-                                                L"Prog/Gro\u00df.dat", L"Prog/leer.txt", L"Prog/Velmora10.EXE",
-                                                L"Prog/VelmStart.ini"}));
+    EXPECT_EQ(names,
+              (std::vector<std::wstring>{L"Prog/Cache/x.tmp", L"Prog/Hilfe/Bilder/logo.png", L"Prog/Hilfe/index.htm",
+                                         L"Prog/Hilfe/\u00dcbersicht \u00e4\u00f6\u00fc.txt", L"Prog/Gro\u00df.dat",
+                                         L"Prog/leer.txt", L"Prog/Velmora10.EXE", L"Prog/VelmStart.ini"}));
     for (const auto& e : reader.Entries()) {
         SCOPED_TRACE(testing::PrintToString(e.WideName));
         std::wstring file = s.Target + L"\\" + e.WideName.substr(5);
@@ -412,6 +414,7 @@ TEST(Restore, RefusesDamagedOrForeignArchivesWithoutWritingAnything) {
         const char* Name;
         std::function<void(std::string&)> Damage;
     };
+    // clang-format off
     const Case cases[] = {
         {"empty file", [](std::string& z) { z.clear(); }},
         {"cut in the end record", [](std::string& z) { z.pop_back(); }},
@@ -443,6 +446,7 @@ TEST(Restore, RefusesDamagedOrForeignArchivesWithoutWritingAnything) {
              for (std::size_t at : {std::size_t{30}, central + 46}) z.replace(at + 5, 5, "\xC0\xAE\xC0\xAExx", 5);
          }},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         Sandbox s;
@@ -466,9 +470,14 @@ TEST(Restore, RefusesDamagedOrForeignArchivesWithoutWritingAnything) {
 
 TEST(Restore, HostileEntryNamesWriteNothingOutsideTheFolder) {
     const char* names[] = {
-        "Prog/../outside/evil.txt", "Prog/Hilfe/../../outside/evil.txt", "../outside/evil.txt",
-        "/outside/evil.txt",        "Prog/..\\outside\\evil.txt",
-        "Prog//evil.txt",           "Prog/evil.txt:Strom",                "Prog/NUL.txt",
+        "Prog/../outside/evil.txt",
+        "Prog/Hilfe/../../outside/evil.txt",
+        "../outside/evil.txt",
+        "/outside/evil.txt",
+        "Prog/..\\outside\\evil.txt",
+        "Prog//evil.txt",
+        "Prog/evil.txt:Strom",
+        "Prog/NUL.txt",
         "C:/evil.txt",
     };
     for (const char* name : names) {

@@ -41,6 +41,7 @@ TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
         std::wstring Status;
     };
     const std::wstring nkkStatus = L"Sicherung der NKK-Dateien wird erstellt ...";
+    // clang-format off
     const Case cases[] = {
         {"complete", [](const SampleInstall&) {}, 0, {}, kCompleteLog, nkkStatus},
         {"empty IniPfad",
@@ -66,6 +67,7 @@ TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
         {"NKK file missing", [](const SampleInstall& s) { RemoveDataFile(s, L"NKK_Faecher.CDX"); }, 1, {}, Restored(Prefix(10)),
          nkkStatus},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TempDir root(L"verarb");

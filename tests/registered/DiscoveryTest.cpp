@@ -20,8 +20,7 @@ const std::wstring kIniDirBox =
     L"Das Velmora-Inidateiverzeichnis konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
 const std::wstring kCommonAppDataBox =
     L"Der Ordner \"All Users\\Anwendungsdaten\" konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
-const std::wstring kMainIniBox =
-    L"Die Ini-Datei \"velmora.ini\" wurde nicht gefunden!\nDas Update wird abgebrochen!";
+const std::wstring kMainIniBox = L"Die Ini-Datei \"velmora.ini\" wurde nicht gefunden!\nDas Update wird abgebrochen!";
 
 const wchar_t kShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
@@ -66,6 +65,7 @@ struct DiscoveryCase {
 // Every case has the ini folders {T}\IniA\ (data folder {T}\DatenA), {T}\IniB\ ({T}\DatenB)
 // and the default {T}\PD\Brellix\Velmora\ ({T}\DatenC), so that the data folder
 // tells which of them was used.
+// clang-format off
 const DiscoveryCase kCases[] = {
     {"not registered: nothing else is looked at", Registration::None, L"", L"{T}\\IniA\\", L"{T}\\IniB\\", L"{T}\\PD",
      {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
@@ -113,6 +113,7 @@ const DiscoveryCase kCases[] = {
      L"{T}\\IniA", nullptr, L"{T}\\PD", {{L"{T}\\IniA001", L"{T}\\DatenA1"}}, {}, 0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniA001\\", true,
      L"{T}\\IniA001\\velmora.ini", L"{T}\\DatenA1"},
 };
+// clang-format on
 
 // The registration, "Common Appdata" and the VirtualStore copy of one case,
 // all put back when it goes.
@@ -138,10 +139,11 @@ public:
 
         const std::wstring store = LocalAppData() + L"\\VirtualStore";
         storeExisted_ = Exists(store);
-        // Where file virtualisation keeps the copy of <root>\Programm: the path
+        // Where file virtualisation keeps the copy of {T}\Programm: the path
         // without its drive below the VirtualStore folder.
         virtualFolder_ = store + root.substr(2);
-        if (c.VirtualStoreIni) WriteStartIni(virtualFolder_ + L"\\Programm\\VelmStart.ini", Expand(c.VirtualStoreIni, root));
+        if (c.VirtualStoreIni)
+            WriteStartIni(virtualFolder_ + L"\\Programm\\VelmStart.ini", Expand(c.VirtualStoreIni, root));
     }
     ~PrefixState() {
         RemoveTree(virtualFolder_);
@@ -210,6 +212,7 @@ TEST(RegisteredVirtualStorePath, LowerCasesOnlyTheLocalFolder) {
         const wchar_t* InstallDir;
         const wchar_t* Expected;
     };
+    // clang-format off
     const Case cases[] = {
         {L"C:\\Users\\Nutzer\\AppData\\Local", L"C:\\Program Files (x86)\\Velmora\\",
          L"c:\\users\\nutzer\\appdata\\local\\VirtualStore\\Program Files (x86)\\Velmora\\VelmStart.ini"},
@@ -221,6 +224,7 @@ TEST(RegisteredVirtualStorePath, LowerCasesOnlyTheLocalFolder) {
          L"c:\\users\\\u00c4rger\\local\\VirtualStore\\Schule\\\u03a9mega\\VelmStart.ini"},
         {L"", L"C:\\Velmora\\", L"\\VirtualStore\\Velmora\\VelmStart.ini"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.InstallDir);
         EXPECT_EQ(VirtualStoreStartIni(c.Local, c.InstallDir), c.Expected);
@@ -249,6 +253,7 @@ TEST_F(RegisteredDiscovery, CheckVLMExeAcceptsOnlyVersion10) {
         int Result;
         const wchar_t* Version;
     };
+    // clang-format off
     const Case cases[] = {{L"v10_0_0_0", 0, L"10.0.0.0"}, {L"v10_1_0_3", 0, L"10.1.0.3"},
                           {L"v9_4_0_12", 1, L"9.4.0.12"}, {L"v1_0_0_0", 1, L"1.0.0.0"},
                           {L"noversion", 1, L"0.0.0.0"},  {nullptr, 1, L"0.0.0.0"}};
@@ -275,3 +280,5 @@ TEST_F(RegisteredDiscovery, CheckVLMExeAcceptsOnlyVersion10) {
 }
 
 }  // namespace
+
+// clang-format on

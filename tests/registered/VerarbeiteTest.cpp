@@ -29,6 +29,7 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
         std::vector<std::wstring> Log;
         std::wstring Status;
     };
+    // clang-format off
     const Case cases[] = {
         {"complete", L"v10_0_0_0", [](const SampleInstall&, RegistryValue&) {}, 0, {}, kCompleteLog,
          L"Sicherung der NKK-Dateien wird erstellt ..."},
@@ -47,6 +48,7 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
          [](const SampleInstall& s, RegistryValue&) { ::DeleteFileW((s.NkkDir + L"NKK_Noten.CDX").c_str()); }, 1, {},
          Prefix(10), L"Sicherung der NKK-Dateien wird erstellt ..."},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TempDir root(L"regrun");
