@@ -20,3 +20,6 @@ std::wstring GetShellFolder(HWND owner, int csidl);
 // application-data folder with its letters A to Z lower-cased, "VirtualStore",
 // then the installation folder without its drive and without a final backslash.
 std::wstring VirtualStoreStartIni(const std::wstring& localAppData, const std::wstring& installDir);
+
+// Whether this is a 32-bit process on 64-bit Windows.
+bool IsWow64();

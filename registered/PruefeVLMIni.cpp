@@ -7,6 +7,7 @@
 #include "Fehler.h"
 #include "Files.h"
 #include "Haupt.h"
+#include "RegisteredUpdater.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ std::wstring VirtualStoreStartIni(const std::wstring& localAppData, const std::w
     return path + L"VirtualStore" + folder + L"\\VelmStart.ini";
 }
 
-bool TFHaupt::IsWow64() {
+bool IsWow64() {
     using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE, PBOOL);
     HMODULE kernel = ::GetModuleHandleW(L"kernel32");
     if (!kernel) return false;
@@ -53,47 +54,46 @@ bool TFHaupt::IsWow64() {
 }
 
 // The value is used as read: a final backslash stays.
-int TFHaupt::GetCommAppData() {
-    CommonAppDataDir = GetFileFolderPathFromRegistry(L"Common Appdata");
-    if (CommonAppDataDir.empty()) {
-        ErrorBox(kCommonAppDataUnknown);
+int RegisteredUpdater::GetCommAppData(TFHaupt& form) {
+    form.CommonAppDataDir = GetFileFolderPathFromRegistry(L"Common Appdata");
+    if (form.CommonAppDataDir.empty()) {
+        form.ErrorBox(kCommonAppDataUnknown);
         return 1;
     }
     return 0;
 }
 
-int TFHaupt::PruefeVLMIni() {
+int RegisteredUpdater::PruefeVLMIni(TFHaupt& form) {
     const REGSAM access = InstallKeyAccess(IsWow64());
     {
         unique_hkey key;
         if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, 0, access, key.put()) != ERROR_SUCCESS) {
-            ErrorBox(kInstallDirUnknown);
+            form.ErrorBox(kInstallDirUnknown);
             return 1;
         }
-        InstallDir = ReadRegistryText(key.get(), L"InstallLocation");
+        form.InstallDir = ReadRegistryText(key.get(), L"InstallLocation");
     }
-    if (InstallDir.empty()) {
-        ErrorBox(kInstallDirUnknown);
+    if (form.InstallDir.empty()) {
+        form.ErrorBox(kInstallDirUnknown);
         return 1;
     }
 
     // The sources of the ini folder, each only while the previous one has no
     // start ini: a start ini without IniPfad ends the search.
-    std::wstring startIni = InstallDir + L"\\VelmStart.ini";
-    if (!FileExists(startIni)) startIni = VirtualStoreStartIni(GetShellFolder(Handle, CSIDL_LOCAL_APPDATA), InstallDir);
+    std::wstring startIni = form.InstallDir + L"\\VelmStart.ini";
+    if (!FileExists(startIni))
+        startIni = VirtualStoreStartIni(GetShellFolder(form.Handle, CSIDL_LOCAL_APPDATA), form.InstallDir);
     if (FileExists(startIni)) {
-        IniDir = ReadProfileText(startIni, L"Setup", L"IniPfad");
-        if (IniDir.empty()) {
-            ErrorBox(kIniDirUnknown);
+        form.IniDir = ReadProfileText(startIni, L"Setup", L"IniPfad");
+        if (form.IniDir.empty()) {
+            form.ErrorBox(kIniDirUnknown);
             return 1;
         }
     } else {
-        if (GetCommAppData() != 0) return 1;
-        IniDir = CommonAppDataDir + L"\\Brellix\\Velmora\\";
+        if (GetCommAppData(form) != 0) return 1;
+        form.IniDir = form.CommonAppDataDir + L"\\Brellix\\Velmora\\";
     }
 
-    HasSubdir001 = DirectoryExists(IniDir + L"001");
-    if (HasSubdir001) IniDir += L"001\\";
-
-    return PruefeHauptIni(1, false) == 0 ? 0 : 1;
+    // The "001" sub-folder and the main ini: the shared steps, by this program's settings.
+    return form.PruefeHauptIni();
 }

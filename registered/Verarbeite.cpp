@@ -2,27 +2,28 @@
 // check, the user check, the four backups and the result record. Every path ends
 // the program, unless a step raises an error.
 #include "Haupt.h"
+#include "RegisteredUpdater.h"
 
-void TFHaupt::Verarbeite() {
-    if (PruefeAndereUpdates() != 0) EndWith(1);
-    SetOuterHeight(340);
-    SetLogVisible(true, LogHeight);
-    ProcessMessages();
+void RegisteredUpdater::Verarbeite(TFHaupt& form) {
+    if (form.PruefeAndereUpdates() != 0) form.EndWith(1);
+    form.SetOuterHeight(340);
+    form.SetLogVisible(true, TFHaupt::LogHeight);
+    form.ProcessMessages();
 
-    if (PruefeVLMIni() != 0) EndWith(1);
-    AddLogLine(L"Velmora-Datenpfad - OK");
-    ProcessMessages();
+    if (PruefeVLMIni(form) != 0) form.EndWith(1);
+    form.AddLogLine(L"Velmora-Datenpfad - OK");
+    form.ProcessMessages();
 
-    if (CheckVLMExe() != 0) EndWith(1);
-    AddLogLine(L"Velmora-Version - OK");
-    ProcessMessages();
+    if (CheckVLMExe(form) != 0) form.EndWith(1);
+    form.AddLogLine(L"Velmora-Version - OK");
+    form.ProcessMessages();
 
-    if (PruefeVLMUser() != 0) EndWith(1);
-    AddLogLinePaused(L"Benutzeranzahl - OK");
+    if (form.PruefeVLMUser() != 0) form.EndWith(1);
+    form.AddLogLinePaused(L"Benutzeranzahl - OK");
 
-    RunBackups();
+    form.RunBackups();
 
-    SchreibeIni(0);
-    ProcessMessages();
-    EndWith(0);
+    form.SchreibeIni(0);
+    form.ProcessMessages();
+    form.EndWith(0);
 }

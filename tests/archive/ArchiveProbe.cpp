@@ -9,7 +9,7 @@
 //   attrib <hex bits> <path>   adds attribute bits to a file or folder
 //   list <dir>                 the raw listing of dir and every folder below it,
 //                              in the order the file system enumerates them
-//   save <TargetDir>           TFHaupt::SaveVLMInst on that folder
+//   save <TargetDir>           DirectoryUpdater::SaveVLMInst on that folder
 //   zip <dir> <archive> [buffer bytes [workers]]
 //                              DoZip into a new archive: entries, seconds, memory;
 //                              buffer 0 and workers 0 (or left out) are the defaults
@@ -24,6 +24,7 @@
 #include <string>
 #include <vector>
 #include "Archive.h"
+#include "DirectoryUpdater.h"
 #include "Fehler.h"
 #include "Haupt.h"
 #include "ZipWriter.h"
@@ -135,7 +136,8 @@ int wmain(int argc, wchar_t** argv) {
         ::WriteFile(results, line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
     };
 
-    TFHaupt form(HauptDesign);
+    DirectoryUpdater program;
+    TFHaupt form(program);
     bool formMade = false;
     std::size_t pos = 0;
     while (pos < script.size()) {
@@ -175,8 +177,8 @@ int wmain(int argc, wchar_t** argv) {
             }
             // Each save is a run of its own, on a folder of its own.
             form.TargetDir = f[1];
-            form.TargetEmptied = false;
-            const int result = form.SaveVLMInst();
+            program.TargetEmptied = false;
+            const int result = program.SaveVLMInst(form);
             emit("{\"save\":" + Json(f[1]) + ",\"result\":" + std::to_string(result) + "}\n");
         } else if (cmd == L"zip" && f.size() >= 3 && f.size() <= 5) {
             std::size_t buffer = f.size() >= 4 ? std::wcstoull(f[3].c_str(), nullptr, 10) : 0;
@@ -189,8 +191,8 @@ int wmain(int argc, wchar_t** argv) {
                 DoZip(f[1], archive);
                 archive.Close();
                 emit("{\"zip\":" + Json(f[1]) + ",\"entries\":" + std::to_string(archive.EntryCount()) +
-                     ",\"workers\":" + std::to_string(used) +
-                     Timing(wall0, cpu0) + ",\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
+                     ",\"workers\":" + std::to_string(used) + Timing(wall0, cpu0) +
+                     ",\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
             } catch (const EFehler& e) {
                 emit("{\"zip\":" + Json(f[1]) + ",\"error\":" + Json(e.Message) + "}\n");
             }
@@ -209,12 +211,13 @@ int wmain(int argc, wchar_t** argv) {
                 if (crc) sum = crc32(sum, buffer.data(), got);
             }
             if (h != INVALID_HANDLE_VALUE) ::CloseHandle(h);
-            emit("{\"read\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(total) + ",\"crc\":" +
-                 std::to_string(sum) + Timing(wall0, cpu0) + "}\n");
+            emit("{\"read\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(total) + ",\"crc\":" + std::to_string(sum) +
+                 Timing(wall0, cpu0) + "}\n");
         } else if (cmd == L"deflate" && f.size() == 2) {
             std::string data;
             {
-                HANDLE h = ::CreateFileW(f[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+                HANDLE h =
+                    ::CreateFileW(f[1].c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
                 std::vector<char> buffer(1 << 20);
                 DWORD got = 0;
                 while (h != INVALID_HANDLE_VALUE &&
@@ -237,8 +240,8 @@ int wmain(int argc, wchar_t** argv) {
                 produced += out.size() - zs.avail_out;
             }
             deflateEnd(&zs);
-            emit("{\"deflate\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(data.size()) + ",\"out\":" +
-                 std::to_string(produced) + Timing(wall0, cpu0) + "}\n");
+            emit("{\"deflate\":" + Json(f[1]) + ",\"bytes\":" + std::to_string(data.size()) +
+                 ",\"out\":" + std::to_string(produced) + Timing(wall0, cpu0) + "}\n");
         } else if (cmd == L"memory") {
             emit("{\"peak_working_set\":" + std::to_string(PeakWorkingSet()) + "}\n");
         } else {

@@ -27,7 +27,7 @@ static int fails(int fd, off_t start, size_t count) {
 
 ssize_t read(int fd, void* buf, size_t count) {
     static ssize_t (*real)(int, void*, size_t);
-    if (!real) real = (ssize_t (*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
+    if (!real) real = (ssize_t(*)(int, void*, size_t))dlsym(RTLD_NEXT, "read");
     if (fails(fd, lseek(fd, 0, SEEK_CUR), count)) {
         errno = EIO;
         return -1;
@@ -37,7 +37,7 @@ ssize_t read(int fd, void* buf, size_t count) {
 
 ssize_t pread(int fd, void* buf, size_t count, off_t offset) {
     static ssize_t (*real)(int, void*, size_t, off_t);
-    if (!real) real = (ssize_t (*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread");
+    if (!real) real = (ssize_t(*)(int, void*, size_t, off_t))dlsym(RTLD_NEXT, "pread");
     if (fails(fd, offset, count)) {
         errno = EIO;
         return -1;

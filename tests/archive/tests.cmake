@@ -1,13 +1,11 @@
 # Archives made by the archive step and the archive walk, read back by
 # independent readers (Info-ZIP unzip, 7-Zip, bsdtar, Python's zipfile).
 set(VLM_ARCHIVE_TESTS ${CMAKE_CURRENT_LIST_DIR})
-set(VLM_ARCHIVE_PROGRAM ${CMAKE_SOURCE_DIR}/programs/VLMUpdaterP2_11)
-add_executable(archive_probe ${VLM_ARCHIVE_TESTS}/ArchiveProbe.cpp ${VLM_ARCHIVE_PROGRAM}/Design.cpp
-                             ${VLM_ARCHIVE_PROGRAM}/VLMUpdaterP2_11.rc)
-target_include_directories(archive_probe PRIVATE ${VLM_IMAGES_DIR} ${CMAKE_SOURCE_DIR}/programs)
+set(VLM_ARCHIVE_PROGRAM ${CMAKE_SOURCE_DIR}/directory)
+add_executable(archive_probe ${VLM_ARCHIVE_TESTS}/ArchiveProbe.cpp ${VLM_ARCHIVE_PROGRAM}/VLMUpdaterP2_11.rc)
 target_link_libraries(archive_probe PRIVATE vlm_directory psapi)
 target_link_options(archive_probe PRIVATE -municode)
-add_dependencies(archive_probe vlm_images vlm_wineprefix)
+add_dependencies(archive_probe vlm_wineprefix)
 
 # Debian's own Python, so that its zipfile is the one checked against.
 set(VLM_PYTHON /usr/bin/python3)

@@ -11,7 +11,9 @@ struct ProgramEnded {
 
 class EndCatcher {
 public:
-    EndCatcher() { TFHaupt::EndHook = [](int code) { throw ProgramEnded{code}; }; }
+    EndCatcher() {
+        TFHaupt::EndHook = [](int code) { throw ProgramEnded{code}; };
+    }
     EndCatcher(const EndCatcher&) = delete;
     EndCatcher& operator=(const EndCatcher&) = delete;
     ~EndCatcher() { TFHaupt::EndHook = nullptr; }

@@ -8,12 +8,12 @@ namespace vlmtest {
 
 const std::vector<DataFile>& DataFiles() {
     static const std::vector<DataFile> files = {
-        {L"Formulare.dbf", &SampleInstall::FormsDir},   {L"Formulare.cdx", &SampleInstall::FormsDir},
-        {L"Beiblaetter.dbf", &SampleInstall::FormsDir}, {L"Beiblaetter.cdx", &SampleInstall::FormsDir},
+        {L"Formulare.dbf", &SampleInstall::FormsDir},    {L"Formulare.cdx", &SampleInstall::FormsDir},
+        {L"Beiblaetter.dbf", &SampleInstall::FormsDir},  {L"Beiblaetter.cdx", &SampleInstall::FormsDir},
         {L"Deckblaetter.dbf", &SampleInstall::FormsDir}, {L"Deckblaetter.cdx", &SampleInstall::FormsDir},
-        {L"FAECHERKANON.dbf", &SampleInstall::DataDir}, {L"FaecherKanon.cdx", &SampleInstall::DataDir},
-        {L"NKK_FAECHER.DBF", &SampleInstall::NkkDir},   {L"NKK_Faecher.CDX", &SampleInstall::NkkDir},
-        {L"NKK_NOTEN.DBF", &SampleInstall::NkkDir},     {L"NKK_Noten.CDX", &SampleInstall::NkkDir},
+        {L"FAECHERKANON.dbf", &SampleInstall::DataDir},  {L"FaecherKanon.cdx", &SampleInstall::DataDir},
+        {L"NKK_FAECHER.DBF", &SampleInstall::NkkDir},    {L"NKK_Faecher.CDX", &SampleInstall::NkkDir},
+        {L"NKK_NOTEN.DBF", &SampleInstall::NkkDir},      {L"NKK_Noten.CDX", &SampleInstall::NkkDir},
     };
     return files;
 }
@@ -38,8 +38,8 @@ SampleInstall LayOutSample(const std::wstring& root, const std::wstring& program
     s.FormsDir = s.BaseDir + L"Formulare\\";
     s.NkkDir = s.BaseDir + L"NKK\\";
     s.AidsDir = s.BaseDir + L"Formulierungen\\";
-    for (const auto& dir : {s.ProgramDir + L"\\Hilfe\\Bilder", s.IniDir, s.DataDir, s.FormsDir, s.NkkDir,
-                            s.AidsDir + L"Archiv"})
+    for (const auto& dir :
+         {s.ProgramDir + L"\\Hilfe\\Bilder", s.IniDir, s.DataDir, s.FormsDir, s.NkkDir, s.AidsDir + L"Archiv"})
         MakeDirs(dir);
 
     if (!::CopyFileW(programFile.c_str(), (s.ProgramDir + L"\\Velmora10.EXE").c_str(), FALSE))
@@ -47,7 +47,8 @@ SampleInstall LayOutSample(const std::wstring& root, const std::wstring& program
     WriteIni(s.ProgramDir + L"\\VelmStart.ini", L"[Setup]\r\nIniPfad=" + s.IniDir + L"\r\n");
     WriteBytes(s.ProgramDir + L"\\Velmora.chm", SomeContent(L"Hilfe", 40000));
     WriteBytes(s.ProgramDir + L"\\Hilfe\\index.htm", "<html><body>Hilfe</body></html>\r\n");
-    WriteBytes(s.ProgramDir + L"\\Hilfe\\Bilder\\logo.png", std::string("\x89PNG\r\n\x1a\n", 8) + SomeContent(L"logo", 500));
+    WriteBytes(s.ProgramDir + L"\\Hilfe\\Bilder\\logo.png",
+               std::string("\x89PNG\r\n\x1a\n", 8) + SomeContent(L"logo", 500));
     // Times on whole even seconds, which an archive keeps exactly (MS-DOS
     // times have two-second steps): a folder restored from it compares equal.
     SYSTEMTIME when{};
@@ -63,8 +64,7 @@ SampleInstall LayOutSample(const std::wstring& root, const std::wstring& program
 
     WriteIni(s.IniDir + L"velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + s.DataDir + L"\r\n");
     WriteIni(s.DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=" + std::to_wstring(loggedInUsers) + L"\r\n");
-    for (const auto& file : DataFiles())
-        WriteBytes(s.*file.Folder + file.Name, SomeContent(file.Name, 3000));
+    for (const auto& file : DataFiles()) WriteBytes(s.*file.Folder + file.Name, SomeContent(file.Name, 3000));
     WriteBytes(s.AidsDir + L"Zeugnisbemerkungen.txt", SomeContent(L"Bemerkungen", 2000));
     WriteBytes(s.AidsDir + L"Arbeitsverhalten.txt", SomeContent(L"Arbeitsverhalten", 1500));
     WriteBytes(s.AidsDir + L"Archiv\\alt.txt", SomeContent(L"alt", 100));

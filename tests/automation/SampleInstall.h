@@ -8,14 +8,14 @@
 namespace vlmtest {
 
 struct SampleInstall {
-    std::wstring Root;         // everything lies below this folder
-    std::wstring ProgramDir;   // Root\Programm (no final backslash)
-    std::wstring IniDir;       // Root\Ini\ (with final backslash)
-    std::wstring BaseDir;      // Root\Velmora\ (with final backslash)
-    std::wstring DataDir;      // Root\Velmora\Daten\ (with final backslash)
-    std::wstring FormsDir;     // Root\Velmora\Formulare\ (with final backslash)
-    std::wstring NkkDir;       // Root\Velmora\NKK\ (with final backslash)
-    std::wstring AidsDir;      // Root\Velmora\Formulierungen\ (with final backslash)
+    std::wstring Root;        // everything lies below this folder
+    std::wstring ProgramDir;  // Root\Programm (no final backslash)
+    std::wstring IniDir;      // Root\Ini\ (with final backslash)
+    std::wstring BaseDir;     // Root\Velmora\ (with final backslash)
+    std::wstring DataDir;     // Root\Velmora\Daten\ (with final backslash)
+    std::wstring FormsDir;    // Root\Velmora\Formulare\ (with final backslash)
+    std::wstring NkkDir;      // Root\Velmora\NKK\ (with final backslash)
+    std::wstring AidsDir;     // Root\Velmora\Formulierungen\ (with final backslash)
 };
 
 struct DataFile {

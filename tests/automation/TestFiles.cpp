@@ -5,25 +5,30 @@
 #include <cstdio>
 #include <cstdlib>
 #include "Automation.h"
+#include "Files.h"
 #include <stdexcept>
 
 namespace vlmtest {
 
 std::wstring BinDir() {
-    wchar_t path[MAX_PATH]{};
-    ::GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring p = path;
+    const std::wstring p = ModuleFileName();
     return p.substr(0, p.find_last_of(L'\\'));
 }
 
 std::wstring Fixture(const std::wstring& name) { return BinDir() + L"\\fixtures\\" + name + L".exe"; }
 
+std::wstring Expand(const wchar_t* text, const std::wstring& root) {
+    std::wstring s = text ? text : L"";
+    for (size_t pos; (pos = s.find(L"{T}")) != std::wstring::npos;) s.replace(pos, 3, root);
+    return s;
+}
+
 TempDir::TempDir(const std::wstring& hint) {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH]{};
     ::GetTempPathW(MAX_PATH, temp);
-    path_ = std::wstring(temp) + hint + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-            std::to_wstring(counter++);
+    path_ =
+        std::wstring(temp) + hint + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(counter++);
     RemoveTree(path_);
     MakeDirs(path_);
 }
@@ -46,8 +51,9 @@ std::wstring Long(std::wstring path) {
 // Where a file really is on its volume, links resolved; some platforms show a
 // link to a file as a plain file, and deleting it there deletes its target.
 std::wstring OnVolume(const std::wstring& path) {
-    HANDLE h = ::CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    HANDLE h =
+        ::CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (h == INVALID_HANDLE_VALUE) return {};
     std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 65536);
     const BOOL ok = ::GetFileInformationByHandleEx(h, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
@@ -75,7 +81,6 @@ std::string Fingerprint(const std::wstring& path) {
     std::snprintf(text, sizeof text, "%zu bytes, %016llx", bytes->size(), static_cast<unsigned long long>(hash));
     return text;
 }
-
 
 template <typename Visit>
 void ForEach(const std::wstring& folder, Visit visit) {
@@ -119,10 +124,10 @@ std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder) {
         ForEach(dir, [&](const WIN32_FIND_DATAW& fd) {
             const std::wstring full = dir + L"\\" + fd.cFileName;
             const std::wstring name = rel + fd.cFileName;
-            const std::uint64_t time = static_cast<std::uint64_t>(fd.ftLastWriteTime.dwHighDateTime) << 32 |
-                                       fd.ftLastWriteTime.dwLowDateTime;
-            const std::string stamp = "a=" + std::to_string(fd.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE) +
-                                      " t=" + std::to_string(time);
+            const std::uint64_t time =
+                static_cast<std::uint64_t>(fd.ftLastWriteTime.dwHighDateTime) << 32 | fd.ftLastWriteTime.dwLowDateTime;
+            const std::string stamp =
+                "a=" + std::to_string(fd.dwFileAttributes & ~FILE_ATTRIBUTE_ARCHIVE) + " t=" + std::to_string(time);
             if (IsLink(full, fd.dwFileAttributes)) {
                 out[name] = "<link>";
             } else if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
@@ -140,8 +145,10 @@ std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder) {
 std::optional<std::vector<std::wstring>> ArchiveNames(const std::wstring& path) {
     const auto bytes = ReadBytes(path);
     if (!bytes || bytes->size() < 22) return std::nullopt;
-    const auto u16 = [&](size_t at) { return static_cast<unsigned>(static_cast<unsigned char>((*bytes)[at]) |
-                                                                   static_cast<unsigned char>((*bytes)[at + 1]) << 8); };
+    const auto u16 = [&](size_t at) {
+        return static_cast<unsigned>(static_cast<unsigned char>((*bytes)[at]) |
+                                     static_cast<unsigned char>((*bytes)[at + 1]) << 8);
+    };
     const auto u32 = [&](size_t at) { return u16(at) | u16(at + 2) << 16; };
     const size_t end = bytes->size() - 22;
     if (bytes->compare(end, 4, "PK\x05\x06") != 0) return std::nullopt;
@@ -167,7 +174,8 @@ int RunHostCommand(const std::wstring& commandLine) {
                               std::to_wstring(counter++);
     const std::wstring script = stem + L".sh", done = stem + L".rc";
     const std::string rc = WideToUtf8(HostPath(done));
-    WriteBytes(script, WideToUtf8(commandLine) + "\necho $? > '" + rc + ".part' && mv '" + rc + ".part' '" + rc + "'\n");
+    WriteBytes(script,
+               WideToUtf8(commandLine) + "\necho $? > '" + rc + ".part' && mv '" + rc + ".part' '" + rc + "'\n");
     std::wstring line = L"/bin/sh \"" + HostPath(script) + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof si;
@@ -218,8 +226,8 @@ void WriteIni(const std::wstring& path, const std::wstring& content) {
 }
 
 std::optional<std::string> ReadBytes(const std::wstring& path) {
-    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                             0, nullptr);
+    HANDLE h = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                             nullptr);
     if (h == INVALID_HANDLE_VALUE) return std::nullopt;
     std::string bytes;
     char buffer[65536];
@@ -244,7 +252,6 @@ void SetLastWrite(const std::wstring& path, const SYSTEMTIME& utc) {
     if (!ok) throw std::runtime_error("cannot set the time of a test file");
 }
 
-
 std::wstring ReadProfile(const std::wstring& path, const std::wstring& section, const std::wstring& key) {
     wchar_t buffer[2048]{};
     ::GetPrivateProfileStringW(section.c_str(), key.c_str(), L"", buffer, 2048, path.c_str());
@@ -261,11 +268,9 @@ std::wstring Utf8ToWide(const std::string& text) {
 
 std::string WideToUtf8(const std::wstring& text) {
     if (text.empty()) return {};
-    int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                  nullptr);
+    int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string result(static_cast<size_t>(n), '\0');
-    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr,
-                          nullptr);
+    ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), result.data(), n, nullptr, nullptr);
     return result;
 }
 
@@ -294,8 +299,7 @@ RegistryValue::~RegistryValue() {
 
 void RegistryValue::Write(DWORD type, const void* data, DWORD size) {
     HKEY h = nullptr;
-    if (::RegCreateKeyExW(root_, key_.c_str(), 0, nullptr, 0, KEY_WRITE | view_, nullptr, &h, nullptr) !=
-        ERROR_SUCCESS)
+    if (::RegCreateKeyExW(root_, key_.c_str(), 0, nullptr, 0, KEY_WRITE | view_, nullptr, &h, nullptr) != ERROR_SUCCESS)
         throw std::runtime_error("cannot open registry key for writing");
     ::RegSetValueExW(h, name_.c_str(), 0, type, static_cast<const BYTE*>(data), size);
     ::RegCloseKey(h);

@@ -13,6 +13,10 @@ std::wstring BinDir();
 // A version fixture built by the project, e.g. Fixture(L"v9_4_0_12").
 std::wstring Fixture(const std::wstring& name);
 
+// The one placeholder of the tables of expected paths and texts: every "{T}"
+// becomes root, the case's own temporary folder. A null text gives "".
+std::wstring Expand(const wchar_t* text, const std::wstring& root);
+
 // A fresh folder below the temporary folder, removed with all its contents.
 class TempDir {
 public:

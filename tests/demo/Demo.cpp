@@ -112,9 +112,10 @@ DWORD Drive(Program& program, const std::wstring& shotPrefix, bool expectConfirm
 void PrintRecord(const std::wstring& path) {
     Print(L"  Ergebnisdatei " + path + L":");
     if (auto bytes = ReadBytes(path)) {
-        std::wstring text = (bytes->size() >= 2 && (*bytes)[0] == '\xFF' && (*bytes)[1] == '\xFE')
-                                ? std::wstring(reinterpret_cast<const wchar_t*>(bytes->data() + 2), (bytes->size() - 2) / 2)
-                                : Utf8ToWide(*bytes);
+        std::wstring text =
+            (bytes->size() >= 2 && (*bytes)[0] == '\xFF' && (*bytes)[1] == '\xFE')
+                ? std::wstring(reinterpret_cast<const wchar_t*>(bytes->data() + 2), (bytes->size() - 2) / 2)
+                : Utf8ToWide(*bytes);
         size_t start = 0;
         while (start < text.size()) {
             size_t end = text.find(L'\n', start);
@@ -144,9 +145,12 @@ int wmain(int argc, wchar_t** argv) {
     std::wstring root;
     for (int i = 1; i < argc; ++i) {
         const std::wstring arg = argv[i];
-        if (arg == L"--interactive") interactive = true;
-        else if (arg == L"--shots" && i + 1 < argc) shotsDir = argv[++i];
-        else root = arg;
+        if (arg == L"--interactive")
+            interactive = true;
+        else if (arg == L"--shots" && i + 1 < argc)
+            shotsDir = argv[++i];
+        else
+            root = arg;
     }
     if (root.empty()) {
         Print(L"usage: vlm_demo ROOT [--interactive] [--shots DIR]");
@@ -173,10 +177,11 @@ int wmain(int argc, wchar_t** argv) {
     const SampleInstall reg = LayOutSample(root + L"\\Registriert", Fixture(L"v10_0_0_0"));
     DWORD regExit;
     {
-        RegistryValue location(HKEY_LOCAL_MACHINE,
-                               L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
-                               L"7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties",
-                               L"InstallLocation", KEY_WOW64_64KEY);
+        RegistryValue location(
+            HKEY_LOCAL_MACHINE,
+            L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
+            L"7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties",
+            L"InstallLocation", KEY_WOW64_64KEY);
         location.SetString(reg.ProgramDir + L"\\");
         Print(L"  Registriert mit InstallLocation " + reg.ProgramDir + L"\\");
         Program p(BinDir() + L"\\VLMUpdater11.exe", L"");

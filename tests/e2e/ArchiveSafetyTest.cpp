@@ -73,7 +73,7 @@ std::set<std::wstring> Keys(const std::map<std::wstring, std::string>& tree) {
 // The sample's own program files, as entries.
 const std::set<std::wstring> kSampleEntries = {
     L"Programm/Hilfe/Bilder/logo.png", L"Programm/Hilfe/index.htm", L"Programm/Velmora.chm",
-    L"Programm/Velmora10.EXE", L"Programm/VelmStart.ini",
+    L"Programm/Velmora10.EXE",         L"Programm/VelmStart.ini",
 };
 const std::set<std::wstring> kEmptied = {L"VelmStart.ini", L"vlmaltinst.zip"};
 
@@ -312,8 +312,10 @@ TEST(ArchiveSafety, AFullDiskWhilePlacingTheArchiveDeletesNothing) {
     // beside them does not.
     const std::wstring program = disk.Folder + L"\\Programm";
     MakeDirs(program);
-    ASSERT_TRUE(::CopyFileW((s.ProgramDir + L"\\Velmora10.EXE").c_str(), (program + L"\\Velmora10.EXE").c_str(), FALSE));
-    ASSERT_TRUE(::CopyFileW((s.ProgramDir + L"\\VelmStart.ini").c_str(), (program + L"\\VelmStart.ini").c_str(), FALSE));
+    ASSERT_TRUE(
+        ::CopyFileW((s.ProgramDir + L"\\Velmora10.EXE").c_str(), (program + L"\\Velmora10.EXE").c_str(), FALSE));
+    ASSERT_TRUE(
+        ::CopyFileW((s.ProgramDir + L"\\VelmStart.ini").c_str(), (program + L"\\VelmStart.ini").c_str(), FALSE));
     WriteBytes(program + L"\\Velmora.dat", Incompressible(2500 * 1024, 7));
     const auto before = TreeSnapshot(program);
     const ULONGLONG freeBefore = disk.Free();

@@ -33,7 +33,7 @@ struct RunOptions {
     std::function<void(HWND)> OnFirstLine;  // acts once the log shows its first line
     std::wstring ActAt;                     // acts once the log has shown this line
     std::function<void(HWND)> Act;
-    bool StopAtFirstBox = false;            // leave the process running after the first box
+    bool StopAtFirstBox = false;  // leave the process running after the first box
 };
 
 // Starts the updater on the sample, confirms, starts the run and follows it,
@@ -152,11 +152,13 @@ TEST(DirectoryRun, DiscoveryFailuresEndWithOne) {
         std::wstring Box;
     };
     const Case cases[] = {
-        {"empty IniPfad", [](const SampleInstall& s) { WriteIni(s.ProgramDir + L"\\VelmStart.ini", L"[Setup]\r\nIniPfad=\r\n"); },
+        {"empty IniPfad",
+         [](const SampleInstall& s) { WriteIni(s.ProgramDir + L"\\VelmStart.ini", L"[Setup]\r\nIniPfad=\r\n"); },
          L"Das Velmora-Inidateiverzeichnis konnte nicht ermittelt werden!" + kAbort},
         {"no main ini", [](const SampleInstall& s) { ::DeleteFileW((s.IniDir + L"velmora.ini").c_str()); },
          L"Die Ini-Datei \"velmora.ini\" wurde nicht gefunden!" + kAbort},
-        {"no Datenverzeichnis", [](const SampleInstall& s) { WriteIni(s.IniDir + L"velmora.ini", L"[Setup]\r\nAnderes=1\r\n"); },
+        {"no Datenverzeichnis",
+         [](const SampleInstall& s) { WriteIni(s.IniDir + L"velmora.ini", L"[Setup]\r\nAnderes=1\r\n"); },
          L"Das Velmora - Datenverzeichnis konnte nicht ermittelt werden!" + kAbort},
     };
     for (const auto& c : cases) {
@@ -211,8 +213,8 @@ TEST(DirectoryRun, FailedArchiveIsLoggedAndTheBackupsStillRun) {
     const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
     const auto before = ListTree(s.ProgramDir);
     // Another program writes to a file of the program folder.
-    HANDLE held = ::CreateFileW((s.ProgramDir + L"\\Velmora.chm").c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE held = ::CreateFileW((s.ProgramDir + L"\\Velmora.chm").c_str(), GENERIC_WRITE,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     Program p(Updater(), Argument(s));
     const Outcome out = RunUpdate(p);
@@ -307,7 +309,11 @@ TEST(DirectoryRun, StartedTwiceQuicklyOrByEnterRunsOnce) {
         std::function<void(HWND)> Start;
     };
     const Case cases[] = {
-        {"Weiter twice", [](HWND main) { ClickButton(main, L"Weiter"); ClickButton(main, L"Weiter"); }},
+        {"Weiter twice",
+         [](HWND main) {
+             ClickButton(main, L"Weiter");
+             ClickButton(main, L"Weiter");
+         }},
         {"Enter", [](HWND main) { PressKey(main, VK_RETURN); }},
     };
     for (const auto& c : cases) {
@@ -341,8 +347,8 @@ void AddProgramExtras(const SampleInstall& s, bool olderArchive) {
     when.wYear = 2022;
     when.wMonth = 5;
     when.wDay = 3;
-    for (const wchar_t* item : {L"\\Cache\\x.tmp", L"\\versteckt.dat", L"\\vlmaltinst.zip", L"\\Leer\\Tiefer",
-                                L"\\Leer", L"\\Cache"}) {
+    for (const wchar_t* item :
+         {L"\\Cache\\x.tmp", L"\\versteckt.dat", L"\\vlmaltinst.zip", L"\\Leer\\Tiefer", L"\\Leer", L"\\Cache"}) {
         when.wHour = static_cast<WORD>(when.wHour + 1);
         if (Exists(t + item)) SetLastWrite(t + item, when);
     }

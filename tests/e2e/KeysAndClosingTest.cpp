@@ -21,9 +21,12 @@ enum class State { Compact, Running, Stopped };
 const char* NameOf(Updater u) { return u == Updater::Directory ? "directory updater" : "registered updater"; }
 const char* NameOf(State s) {
     switch (s) {
-    case State::Compact: return "compact";
-    case State::Running: return "running";
-    default: return "stopped";
+    case State::Compact:
+        return "compact";
+    case State::Running:
+        return "running";
+    default:
+        return "stopped";
     }
 }
 
@@ -31,13 +34,12 @@ const char* NameOf(State s) {
 class Session {
 public:
     Session(Updater updater, State state)
-        : updater_(updater),
-          sample_(LayOutSample(root_.Path(), Fixture(IsDirectory() ? L"v9_2_0_15" : L"v10_0_0_0"))) {
+        : updater_(updater), sample_(LayOutSample(root_.Path(), Fixture(IsDirectory() ? L"v9_2_0_15" : L"v10_0_0_0"))) {
         // A folder where the record file should be stops the run at its end.
         if (state == State::Stopped) MakeDirs(Record());
         if (IsDirectory()) {
-            program_ = std::make_unique<Program>(BinDir() + L"\\VLMUpdaterP2_11.exe",
-                                                 L"\"" + sample_.ProgramDir + L"\"");
+            program_ =
+                std::make_unique<Program>(BinDir() + L"\\VLMUpdaterP2_11.exe", L"\"" + sample_.ProgramDir + L"\"");
             auto confirm = program_->WaitBox();
             EXPECT_TRUE(confirm);
             if (confirm) program_->Answer(L"&Ja");
@@ -183,4 +185,3 @@ TEST(KeysAndClosing, CloseRequests) {
 }
 
 }  // namespace
-

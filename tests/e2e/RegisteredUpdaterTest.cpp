@@ -22,8 +22,7 @@ struct RegisteredInstall {
     std::wstring ProgramDir, IniDir, BaseDir, DataDir;
     RegistryValue Registration{HKEY_LOCAL_MACHINE, kInstallProperties, L"InstallLocation"};
 
-    RegisteredInstall(const std::wstring& programFixture, bool subdir001 = false, int users = 0,
-                      bool registered = true)
+    RegisteredInstall(const std::wstring& programFixture, bool subdir001 = false, int users = 0, bool registered = true)
         : Sample(LayOutSample(Root.Path(), Fixture(programFixture), users)),
           ProgramDir(Sample.ProgramDir + L"\\"),
           IniDir(Sample.IniDir),
@@ -130,14 +129,23 @@ TEST(RegisteredUpdater, RefusalsShowTheirBoxAndEndWithOne) {
         std::vector<std::wstring> Log;
     };
     const Case cases[] = {
-        {"not registered", L"v10_0_0_0", 0, false,
+        {"not registered",
+         L"v10_0_0_0",
+         0,
+         false,
          L"Das Installationsverzeichnis von Velmora konnte nicht ermittelt werden!\nDas Update wird abgebrochen!",
          {}},
-        {"version 9", L"v9_4_0_12", 0, true,
+        {"version 9",
+         L"v9_4_0_12",
+         0,
+         true,
          L"F\u00fcr ein Update muss die Version 10 installiert sein!\n"
          L"Bitte f\u00fchren Sie zuerst ein Update auf diese Version durch!\nDieses Update wird abgebrochen!",
          {L"Velmora-Datenpfad - OK"}},
-        {"a user logged in", L"v10_0_0_0", 1, true,
+        {"a user logged in",
+         L"v10_0_0_0",
+         1,
+         true,
          L"Es sind noch Anwender in Velmora angemeldet!\nDas Update wird abgebrochen!",
          {L"Velmora-Datenpfad - OK", L"Velmora-Version - OK"}},
     };

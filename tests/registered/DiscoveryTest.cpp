@@ -6,6 +6,8 @@
 #include "Discovery.h"
 #include "Fehler.h"
 #include "Haupt.h"
+#include "RegisteredUpdater.h"
+#include "StepWindow.h"
 #include "TestFiles.h"
 
 using namespace vlmtest;
@@ -18,8 +20,7 @@ const std::wstring kIniDirBox =
     L"Das Velmora-Inidateiverzeichnis konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
 const std::wstring kCommonAppDataBox =
     L"Der Ordner \"All Users\\Anwendungsdaten\" konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
-const std::wstring kMainIniBox =
-    L"Die Ini-Datei \"velmora.ini\" wurde nicht gefunden!\nDas Update wird abgebrochen!";
+const std::wstring kMainIniBox = L"Die Ini-Datei \"velmora.ini\" wurde nicht gefunden!\nDas Update wird abgebrochen!";
 
 const wchar_t kShellFolders[] = L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders";
 
@@ -27,18 +28,6 @@ std::wstring LocalAppData() {
     wchar_t path[MAX_PATH]{};
     ::SHGetSpecialFolderPathW(nullptr, path, CSIDL_LOCAL_APPDATA, FALSE);
     return path;
-}
-
-// "@" in a case's text stands for the case's own temporary folder.
-std::wstring Expand(const wchar_t* text, const std::wstring& root) {
-    std::wstring result;
-    for (const wchar_t* p = text; *p; ++p) {
-        if (*p == L'@')
-            result += root;
-        else
-            result += *p;
-    }
-    return result;
 }
 
 void WriteMainIni(const std::wstring& folder, const std::wstring& dataDir) {
@@ -73,56 +62,58 @@ struct DiscoveryCase {
     const wchar_t* DataDir;
 };
 
-// Every case has the ini folders @\IniA\ (data folder @\DatenA), @\IniB\ (@\DatenB)
-// and the default @\PD\Brellix\Velmora\ (@\DatenC), so that the data folder
+// Every case has the ini folders {T}\IniA\ (data folder {T}\DatenA), {T}\IniB\ ({T}\DatenB)
+// and the default {T}\PD\Brellix\Velmora\ ({T}\DatenC), so that the data folder
 // tells which of them was used.
+// clang-format off
 const DiscoveryCase kCases[] = {
-    {"not registered: nothing else is looked at", Registration::None, L"", L"@\\IniA\\", L"@\\IniB\\", L"@\\PD",
+    {"not registered: nothing else is looked at", Registration::None, L"", L"{T}\\IniA\\", L"{T}\\IniB\\", L"{T}\\PD",
      {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
-    {"registered without InstallLocation", Registration::WithoutValue, L"", L"@\\IniA\\", nullptr, L"@\\PD",
+    {"registered without InstallLocation", Registration::WithoutValue, L"", L"{T}\\IniA\\", nullptr, L"{T}\\PD",
      {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
-    {"empty InstallLocation", Registration::Value, L"", L"@\\IniA\\", nullptr, L"@\\PD",
+    {"empty InstallLocation", Registration::Value, L"", L"{T}\\IniA\\", nullptr, L"{T}\\PD",
      {}, {}, 1, {kInstallDirBox}, L"", L"", L"", false, L"", L""},
-    {"start ini and VirtualStore copy: the start ini counts", Registration::Value, L"@\\Programm\\", L"@\\IniA\\",
-     L"@\\IniB\\", L"@\\PD", {}, {}, 0, {}, L"@\\Programm\\", L"", L"@\\IniA\\", false, L"@\\IniA\\velmora.ini",
-     L"@\\DatenA"},
-    {"start ini with empty IniPfad: no other source is tried", Registration::Value, L"@\\Programm\\", L"",
-     L"@\\IniB\\", L"@\\PD", {}, {}, 1, {kIniDirBox}, L"@\\Programm\\", L"", L"", false, L"", L""},
-    {"only the VirtualStore copy", Registration::Value, L"@\\Programm\\", nullptr, L"@\\IniB\\", L"@\\PD", {}, {},
-     0, {}, L"@\\Programm\\", L"", L"@\\IniB\\", false, L"@\\IniB\\velmora.ini", L"@\\DatenB"},
-    {"only the VirtualStore copy, its ini folder has 001", Registration::Value, L"@\\Programm\\", nullptr,
-     L"@\\IniB\\", L"@\\PD", {{L"@\\IniB\\001", L"@\\DatenB1"}}, {}, 0, {}, L"@\\Programm\\", L"", L"@\\IniB\\001\\", true,
-     L"@\\IniB\\001\\velmora.ini", L"@\\DatenB1"},
-    {"VirtualStore copy with empty IniPfad", Registration::Value, L"@\\Programm\\", nullptr, L"", L"@\\PD", {},
-     {}, 1, {kIniDirBox}, L"@\\Programm\\", L"", L"", false, L"", L""},
+    {"start ini and VirtualStore copy: the start ini counts", Registration::Value, L"{T}\\Programm\\", L"{T}\\IniA\\",
+     L"{T}\\IniB\\", L"{T}\\PD", {}, {}, 0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniA\\", false, L"{T}\\IniA\\velmora.ini",
+     L"{T}\\DatenA"},
+    {"start ini with empty IniPfad: no other source is tried", Registration::Value, L"{T}\\Programm\\", L"",
+     L"{T}\\IniB\\", L"{T}\\PD", {}, {}, 1, {kIniDirBox}, L"{T}\\Programm\\", L"", L"", false, L"", L""},
+    {"only the VirtualStore copy", Registration::Value, L"{T}\\Programm\\", nullptr, L"{T}\\IniB\\", L"{T}\\PD", {}, {},
+     0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniB\\", false, L"{T}\\IniB\\velmora.ini", L"{T}\\DatenB"},
+    {"only the VirtualStore copy, its ini folder has 001", Registration::Value, L"{T}\\Programm\\", nullptr,
+     L"{T}\\IniB\\", L"{T}\\PD", {{L"{T}\\IniB\\001", L"{T}\\DatenB1"}}, {}, 0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniB\\001\\", true,
+     L"{T}\\IniB\\001\\velmora.ini", L"{T}\\DatenB1"},
+    {"VirtualStore copy with empty IniPfad", Registration::Value, L"{T}\\Programm\\", nullptr, L"", L"{T}\\PD", {},
+     {}, 1, {kIniDirBox}, L"{T}\\Programm\\", L"", L"", false, L"", L""},
     // The VirtualStore copy is found although the folder has no final backslash.
-    {"InstallLocation without final backslash, VirtualStore copy", Registration::Value, L"@\\Programm", nullptr,
-     L"@\\IniB\\", L"@\\PD", {}, {}, 0, {}, L"@\\Programm", L"", L"@\\IniB\\", false, L"@\\IniB\\velmora.ini",
-     L"@\\DatenB"},
-    {"InstallLocation without final backslash, start ini", Registration::Value, L"@\\Programm", L"@\\IniA\\",
-     nullptr, L"@\\PD", {}, {}, 0, {}, L"@\\Programm", L"", L"@\\IniA\\", false, L"@\\IniA\\velmora.ini",
-     L"@\\DatenA"},
-    {"neither start ini: the default", Registration::Value, L"@\\Programm\\", nullptr, nullptr, L"@\\PD", {}, {},
-     0, {}, L"@\\Programm\\", L"@\\PD", L"@\\PD\\Brellix\\Velmora\\", false,
-     L"@\\PD\\Brellix\\Velmora\\velmora.ini", L"@\\DatenC"},
-    {"neither start ini: the default with 001", Registration::Value, L"@\\Programm\\", nullptr, nullptr, L"@\\PD",
-     {{L"@\\PD\\Brellix\\Velmora\\001", L"@\\DatenC1"}}, {}, 0, {}, L"@\\Programm\\", L"@\\PD",
-     L"@\\PD\\Brellix\\Velmora\\001\\", true, L"@\\PD\\Brellix\\Velmora\\001\\velmora.ini",
-     L"@\\DatenC1"},
-    {"Common Appdata with a final backslash is used as read", Registration::Value, L"@\\Programm\\", nullptr,
-     nullptr, L"@\\PD\\", {}, {}, 0, {}, L"@\\Programm\\", L"@\\PD\\", L"@\\PD\\\\Brellix\\Velmora\\", false,
-     L"@\\PD\\\\Brellix\\Velmora\\velmora.ini", L"@\\DatenC"},
-    {"neither start ini nor Common Appdata", Registration::Value, L"@\\Programm\\", nullptr, nullptr, nullptr, {},
-     {}, 1, {kCommonAppDataBox}, L"@\\Programm\\", L"", L"", false, L"", L""},
-    {"a file named 001 is no sub-folder", Registration::Value, L"@\\Programm\\", L"@\\IniA\\", nullptr, L"@\\PD",
-     {}, {L"@\\IniA\\001"}, 0, {}, L"@\\Programm\\", L"", L"@\\IniA\\", false, L"@\\IniA\\velmora.ini",
-     L"@\\DatenA"},
-    {"IniPfad without final backslash", Registration::Value, L"@\\Programm\\", L"@\\IniA", nullptr, L"@\\PD", {},
-     {}, 1, {kMainIniBox}, L"@\\Programm\\", L"", L"@\\IniA", false, L"@\\IniAvelmora.ini", L""},
-    {"IniPfad without final backslash, a folder beside it ends in 001", Registration::Value, L"@\\Programm\\",
-     L"@\\IniA", nullptr, L"@\\PD", {{L"@\\IniA001", L"@\\DatenA1"}}, {}, 0, {}, L"@\\Programm\\", L"", L"@\\IniA001\\", true,
-     L"@\\IniA001\\velmora.ini", L"@\\DatenA1"},
+    {"InstallLocation without final backslash, VirtualStore copy", Registration::Value, L"{T}\\Programm", nullptr,
+     L"{T}\\IniB\\", L"{T}\\PD", {}, {}, 0, {}, L"{T}\\Programm", L"", L"{T}\\IniB\\", false, L"{T}\\IniB\\velmora.ini",
+     L"{T}\\DatenB"},
+    {"InstallLocation without final backslash, start ini", Registration::Value, L"{T}\\Programm", L"{T}\\IniA\\",
+     nullptr, L"{T}\\PD", {}, {}, 0, {}, L"{T}\\Programm", L"", L"{T}\\IniA\\", false, L"{T}\\IniA\\velmora.ini",
+     L"{T}\\DatenA"},
+    {"neither start ini: the default", Registration::Value, L"{T}\\Programm\\", nullptr, nullptr, L"{T}\\PD", {}, {},
+     0, {}, L"{T}\\Programm\\", L"{T}\\PD", L"{T}\\PD\\Brellix\\Velmora\\", false,
+     L"{T}\\PD\\Brellix\\Velmora\\velmora.ini", L"{T}\\DatenC"},
+    {"neither start ini: the default with 001", Registration::Value, L"{T}\\Programm\\", nullptr, nullptr, L"{T}\\PD",
+     {{L"{T}\\PD\\Brellix\\Velmora\\001", L"{T}\\DatenC1"}}, {}, 0, {}, L"{T}\\Programm\\", L"{T}\\PD",
+     L"{T}\\PD\\Brellix\\Velmora\\001\\", true, L"{T}\\PD\\Brellix\\Velmora\\001\\velmora.ini",
+     L"{T}\\DatenC1"},
+    {"Common Appdata with a final backslash is used as read", Registration::Value, L"{T}\\Programm\\", nullptr,
+     nullptr, L"{T}\\PD\\", {}, {}, 0, {}, L"{T}\\Programm\\", L"{T}\\PD\\", L"{T}\\PD\\\\Brellix\\Velmora\\", false,
+     L"{T}\\PD\\\\Brellix\\Velmora\\velmora.ini", L"{T}\\DatenC"},
+    {"neither start ini nor Common Appdata", Registration::Value, L"{T}\\Programm\\", nullptr, nullptr, nullptr, {},
+     {}, 1, {kCommonAppDataBox}, L"{T}\\Programm\\", L"", L"", false, L"", L""},
+    {"a file named 001 is no sub-folder", Registration::Value, L"{T}\\Programm\\", L"{T}\\IniA\\", nullptr, L"{T}\\PD",
+     {}, {L"{T}\\IniA\\001"}, 0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniA\\", false, L"{T}\\IniA\\velmora.ini",
+     L"{T}\\DatenA"},
+    {"IniPfad without final backslash", Registration::Value, L"{T}\\Programm\\", L"{T}\\IniA", nullptr, L"{T}\\PD", {},
+     {}, 1, {kMainIniBox}, L"{T}\\Programm\\", L"", L"{T}\\IniA", false, L"{T}\\IniAvelmora.ini", L""},
+    {"IniPfad without final backslash, a folder beside it ends in 001", Registration::Value, L"{T}\\Programm\\",
+     L"{T}\\IniA", nullptr, L"{T}\\PD", {{L"{T}\\IniA001", L"{T}\\DatenA1"}}, {}, 0, {}, L"{T}\\Programm\\", L"", L"{T}\\IniA001\\", true,
+     L"{T}\\IniA001\\velmora.ini", L"{T}\\DatenA1"},
 };
+// clang-format on
 
 // The registration, "Common Appdata" and the VirtualStore copy of one case,
 // all put back when it goes.
@@ -148,10 +139,11 @@ public:
 
         const std::wstring store = LocalAppData() + L"\\VirtualStore";
         storeExisted_ = Exists(store);
-        // Where file virtualisation keeps the copy of <root>\Programm: the path
+        // Where file virtualisation keeps the copy of {T}\Programm: the path
         // without its drive below the VirtualStore folder.
         virtualFolder_ = store + root.substr(2);
-        if (c.VirtualStoreIni) WriteStartIni(virtualFolder_ + L"\\Programm\\VelmStart.ini", Expand(c.VirtualStoreIni, root));
+        if (c.VirtualStoreIni)
+            WriteStartIni(virtualFolder_ + L"\\Programm\\VelmStart.ini", Expand(c.VirtualStoreIni, root));
     }
     ~PrefixState() {
         RemoveTree(virtualFolder_);
@@ -165,19 +157,7 @@ private:
     std::wstring virtualFolder_;
 };
 
-// A fresh main window with empty session fields. Its window goes with it, and the
-// quit message that its destruction posts is taken out of the queue again, so
-// that no later step mistakes it for a closed program.
-struct Form {
-    TFHaupt F{HauptDesign};
-    Form() { F.CreateForm(::GetModuleHandleW(nullptr)); }
-    ~Form() {
-        ::DestroyWindow(F.Handle);
-        MSG msg;
-        while (::PeekMessageW(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
-        }
-    }
-};
+using Form = StepWindow<RegisteredUpdater>;
 
 class RegisteredDiscovery : public ::testing::Test {
 protected:
@@ -223,7 +203,7 @@ TEST_F(RegisteredDiscovery, AccessMaskFollowsTheWow64Answer) {
     EXPECT_EQ(InstallKeyAccess(false), REGSAM(0x20019));
     EXPECT_EQ(InstallKeyAccess(true), REGSAM(0x20119));
     // The tests run as a 64-bit process: no WOW64, so the plain mask applies.
-    EXPECT_FALSE(form_.IsWow64());
+    EXPECT_FALSE(IsWow64());
 }
 
 TEST(RegisteredVirtualStorePath, LowerCasesOnlyTheLocalFolder) {
@@ -232,6 +212,7 @@ TEST(RegisteredVirtualStorePath, LowerCasesOnlyTheLocalFolder) {
         const wchar_t* InstallDir;
         const wchar_t* Expected;
     };
+    // clang-format off
     const Case cases[] = {
         {L"C:\\Users\\Nutzer\\AppData\\Local", L"C:\\Program Files (x86)\\Velmora\\",
          L"c:\\users\\nutzer\\appdata\\local\\VirtualStore\\Program Files (x86)\\Velmora\\VelmStart.ini"},
@@ -243,6 +224,7 @@ TEST(RegisteredVirtualStorePath, LowerCasesOnlyTheLocalFolder) {
          L"c:\\users\\\u00c4rger\\local\\VirtualStore\\Schule\\\u03a9mega\\VelmStart.ini"},
         {L"", L"C:\\Velmora\\", L"\\VirtualStore\\Velmora\\VelmStart.ini"},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.InstallDir);
         EXPECT_EQ(VirtualStoreStartIni(c.Local, c.InstallDir), c.Expected);
@@ -271,6 +253,7 @@ TEST_F(RegisteredDiscovery, CheckVLMExeAcceptsOnlyVersion10) {
         int Result;
         const wchar_t* Version;
     };
+    // clang-format off
     const Case cases[] = {{L"v10_0_0_0", 0, L"10.0.0.0"}, {L"v10_1_0_3", 0, L"10.1.0.3"},
                           {L"v9_4_0_12", 1, L"9.4.0.12"}, {L"v1_0_0_0", 1, L"1.0.0.0"},
                           {L"noversion", 1, L"0.0.0.0"},  {nullptr, 1, L"0.0.0.0"}};
@@ -297,3 +280,5 @@ TEST_F(RegisteredDiscovery, CheckVLMExeAcceptsOnlyVersion10) {
 }
 
 }  // namespace
+
+// clang-format on

@@ -2,6 +2,8 @@
 // log can be read where the run ends.
 #include <gtest/gtest.h>
 #include <functional>
+#include "RegisteredUpdater.h"
+#include "StepWindow.h"
 #include "Automation.h"
 #include "InProcessRun.h"
 #include "SampleInstall.h"
@@ -27,6 +29,7 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
         std::vector<std::wstring> Log;
         std::wstring Status;
     };
+    // clang-format off
     const Case cases[] = {
         {"complete", L"v10_0_0_0", [](const SampleInstall&, RegistryValue&) {}, 0, {}, kCompleteLog,
          L"Sicherung der NKK-Dateien wird erstellt ..."},
@@ -45,6 +48,7 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
          [](const SampleInstall& s, RegistryValue&) { ::DeleteFileW((s.NkkDir + L"NKK_Noten.CDX").c_str()); }, 1, {},
          Prefix(10), L"Sicherung der NKK-Dateien wird erstellt ..."},
     };
+    // clang-format on
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TempDir root(L"regrun");
@@ -53,8 +57,8 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
         registration.SetString(s.ProgramDir + L"\\");
         c.Prepare(s, registration);
 
-        TFHaupt f(HauptDesign);
-        f.CreateForm(::GetModuleHandleW(nullptr));
+        StepWindow<RegisteredUpdater> window;
+        TFHaupt& f = window.F;
         EndCatcher ending;
         BoxWatcher watcher;
         EXPECT_EQ(ending.Call([&] { f.FormShow(); }), -1);

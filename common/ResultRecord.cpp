@@ -1,0 +1,53 @@
+// The update result record: written once at the end of a successful run, beside
+// Velmora's main ini.
+#include <vector>
+#include "Fehler.h"
+#include "Haupt.h"
+
+namespace {
+
+// Date and time share the formatting functions' signature.
+using ClockFormatter = int(WINAPI*)(LCID, DWORD, const SYSTEMTIME*, LPCWSTR, LPWSTR, int);
+
+// A reading of the local clock in a format of the thread locale: each text
+// comes from its own reading.
+std::wstring FormatNow(ClockFormatter format, DWORD flags, const wchar_t* failure) {
+    SYSTEMTIME now{};
+    ::GetLocalTime(&now);
+    const LCID locale = ::GetThreadLocale();
+    const int size = format(locale, flags, &now, nullptr, nullptr, 0);
+    std::vector<wchar_t> text(static_cast<size_t>(size > 0 ? size : 1), L'\0');
+    if (size <= 0 || format(locale, flags, &now, nullptr, text.data(), size) <= 0) RaiseError(failure);
+    return text.data();
+}
+
+// Makes the platform write its cached copy of the record, on every way out.
+class RecordFlush {
+public:
+    explicit RecordFlush(const std::wstring& path) : path_(path) {}
+    RecordFlush(const RecordFlush&) = delete;
+    RecordFlush& operator=(const RecordFlush&) = delete;
+    ~RecordFlush() { ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str()); }
+
+private:
+    const std::wstring& path_;
+};
+
+}  // namespace
+
+int TFHaupt::SchreibeIni(int result) {
+    const std::wstring path = IniDir + Program.Settings().RecordName;
+    RecordFlush flush(path);
+
+    // One key per call, so keys written before a failure stay in the file.
+    auto write = [&path](const wchar_t* key, const std::wstring& value) {
+        if (!::WritePrivateProfileStringW(L"Update", key, value.c_str(), path.c_str()))
+            RaiseError(L"In " + path + L" kann nicht geschrieben werden");
+    };
+    write(L"Erfolg", std::to_wstring(result));
+    write(L"Datum", FormatNow(&::GetDateFormatW, DATE_SHORTDATE, L"Das Datum kann nicht dargestellt werden"));
+    // No flags: the long time format, seconds included.
+    write(L"Uhrzeit", FormatNow(&::GetTimeFormatW, 0, L"Die Uhrzeit kann nicht dargestellt werden"));
+    write(L"Vorversion", InstalledVersion);
+    return 0;
+}

@@ -1,0 +1,65 @@
+// Program start, the message loop, handling pending messages and ending the process.
+#include "Haupt.h"
+#include "Start.h"
+
+void TFHaupt::ShowForm() {
+    ::ShowWindow(Handle, SW_SHOW);
+    ::UpdateWindow(Handle);
+    // The first showing runs FormShow before any user input is handled.
+    Dispatch(&TFHaupt::FormShow);
+}
+
+namespace {
+// Esc, Enter and Tab reach the buttons the way they do in a dialog.
+void Deliver(HWND main, MSG& msg) {
+    if (!::IsDialogMessageW(main, &msg)) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageW(&msg);
+    }
+}
+}  // namespace
+
+int TFHaupt::RunMessageLoop() {
+    MSG msg;
+    while (::GetMessageW(&msg, nullptr, 0, 0) > 0) Deliver(Handle, msg);
+    return 0;  // the window was closed
+}
+
+void TFHaupt::ProcessMessages() {
+    MSG msg;
+    while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        // The window was closed meanwhile. Closing during a run ends it with 1
+        // already; the check keeps any other way out of a run from reading as success.
+        if (msg.message == WM_QUIT) EndWith(running_ ? 1 : 0);
+        Deliver(Handle, msg);
+    }
+}
+
+void TFHaupt::EndWith(int exitCode) {
+    // Exit code 1 makes the installer abort, so the old installation must work
+    // again: the program puts back what its run changed.
+    if (exitCode == 1 && !handlersBlocked_) Program.BeforeEndWithOne(*this);
+    if (EndHook) EndHook(exitCode);
+    ::ExitProcess(static_cast<UINT>(exitCode));
+}
+
+void TFHaupt::ShowWithoutInput(DWORD ms) {
+    ::RedrawWindow(Handle, nullptr, nullptr, RDW_UPDATENOW | RDW_ALLCHILDREN);
+    const ULONGLONG end = ::GetTickCount64() + ms;
+    for (;;) {
+        // Only messages sent by other threads and programs are handled here;
+        // posted input stays queued and goes with the process.
+        MSG msg;
+        ::PeekMessageW(&msg, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        const ULONGLONG now = ::GetTickCount64();
+        if (now >= end) return;
+        ::MsgWaitForMultipleObjectsEx(0, nullptr, static_cast<DWORD>(end - now), QS_SENDMESSAGE, 0);
+    }
+}
+
+int RunProgram(HINSTANCE instance, UpdaterProgram& program) {
+    static TFHaupt FHaupt(program);
+    FHaupt.CreateForm(instance);
+    FHaupt.ShowForm();
+    return FHaupt.RunMessageLoop();
+}

@@ -1,0 +1,33 @@
+// The directory updater: updates the Velmora installation in the folder named
+// on its command line, archiving the old program folder before emptying it.
+#pragma once
+#include <vector>
+#include "UpdaterProgram.h"
+#include "Restore.h"
+
+class DirectoryUpdater : public UpdaterProgram {
+public:
+    const FormDesign& Design() const override;
+    const ProgramSettings& Settings() const override;
+
+    void FormCreate(TFHaupt& form) override;  // FormShow.cpp
+    void FormShow(TFHaupt& form) override;
+    void Verarbeite(TFHaupt& form) override;   // Verarbeite.cpp
+    int CheckVLMExe(TFHaupt& form) override;   // CheckVLMExe.cpp
+    int PruefeVLMIni(TFHaupt& form) override;  // PruefeVLMIni.cpp
+    int GetCommAppData(TFHaupt& form) override;
+    void BeforeEndWithOne(TFHaupt& form) override;  // EndRestore.cpp
+
+    // The archive step (Archive.cpp): packs TargetDir into vlmaltinst.zip
+    // there and empties the rest of the folder.
+    int SaveVLMInst(TFHaupt& form);
+
+    // Set by the archive step right before it starts deleting in TargetDir: an
+    // end with exit code 1 then first restores the folder from its archive.
+    bool TargetEmptied = false;
+    std::vector<FolderState> RemovedFolders;  // the folders below TargetDir before the deletion
+
+private:
+    // Restores TargetDir from its archive, with a log line before and after.
+    void RestoreBeforeEnd(TFHaupt& form);
+};

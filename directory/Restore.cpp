@@ -1,0 +1,325 @@
+// Restoring the program folder from its archive: every file goes to a
+// temporary name in its folder first and takes its own name only once its
+// content has been checked, so no half-written file ever stands under a name
+// Velmora would load. The archive goes last, and only when nothing failed.
+#include "Restore.h"
+#include <algorithm>
+#include <cstring>
+#include <new>
+#include "Fehler.h"
+#include "Raii.h"
+#include "Archive.h"
+#include "Files.h"
+#include "ZipReader.h"
+
+namespace {
+
+constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
+                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
+                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
+
+bool SameText(const std::wstring& a, const std::wstring& b) {
+    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
+           CSTR_EQUAL;
+}
+
+bool IsReservedDeviceName(const std::wstring& component) {
+    std::wstring base = component.substr(0, component.find(L'.'));
+    while (!base.empty() && base.back() == L' ') base.pop_back();
+    for (wchar_t& c : base) c = static_cast<wchar_t>(::towupper(c));
+    if (base == L"CON" || base == L"PRN" || base == L"AUX" || base == L"NUL" || base == L"CONIN$" || base == L"CONOUT$")
+        return true;
+    return base.size() == 4 && (base.compare(0, 3, L"COM") == 0 || base.compare(0, 3, L"LPT") == 0) &&
+           base[3] >= L'1' && base[3] <= L'9';
+}
+
+// One component of a path below the program folder, as Windows would create
+// it under exactly this name: ":" (drives, alternate streams), wildcards,
+// separators and control characters are refused, and so are names the Win32
+// layer would strip or turn into a device (trailing dot or blank, "NUL.txt").
+bool ValidComponent(const std::wstring& c) {
+    if (c.empty() || c == L"." || c == L"..") return false;
+    for (wchar_t ch : c)
+        if (ch < 32 || std::wcschr(L"<>:\"/\\|?*", ch)) return false;
+    if (c.back() == L'.' || c.back() == L' ') return false;
+    return !IsReservedDeviceName(c);
+}
+
+std::vector<std::wstring> Split(const std::wstring& text, wchar_t separator) {
+    std::vector<std::wstring> parts;
+    std::size_t from = 0;
+    for (;;) {
+        const std::size_t at = text.find(separator, from);
+        parts.push_back(text.substr(from, at == std::wstring::npos ? std::wstring::npos : at - from));
+        if (at == std::wstring::npos) return parts;
+        from = at + 1;
+    }
+}
+
+bool ValidRelative(const std::wstring& relative) {
+    const auto parts = Split(relative, L'\\');
+    return std::all_of(parts.begin(), parts.end(), ValidComponent);
+}
+
+// The folder's own path in the "\\?\" form, or empty when it is none we may
+// fill: no full form, or a root.
+std::wstring RootOf(const std::wstring& targetDir) {
+    const std::wstring full = ProgramFolder(targetDir);
+    return full.empty() ? full : ExtendedPath(full);
+}
+
+// Creates the folders of relative below root that are missing. An existing
+// component must be a plain folder: through a link the files would land
+// outside the program folder.
+bool EnsureFolders(const std::wstring& root, const std::wstring& relative) {
+    std::wstring path = root;
+    for (const std::wstring& part : Split(relative, L'\\')) {
+        path += L'\\';
+        path += part;
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES) {
+            if (!::CreateDirectoryW(path.c_str(), nullptr)) return false;
+        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+FILETIME FromDosTime(std::uint16_t date, std::uint16_t time) {
+    // The writer stored the wall-clock time under the zone rules of the file's
+    // own date; the same rules take it back.
+    FILETIME local{}, utc{};
+    SYSTEMTIME localTime, utcTime;
+    if (!::DosDateTimeToFileTime(date, time, &local) || !::FileTimeToSystemTime(&local, &localTime) ||
+        !::TzSpecificLocalTimeToSystemTime(nullptr, &localTime, &utcTime) || !::SystemTimeToFileTime(&utcTime, &utc))
+        ::LocalFileTimeToFileTime(&local, &utc);
+    return utc;
+}
+
+// Last-write time first, then the attributes, so that a read-only bit cannot
+// stand in the way of the time.
+bool ApplyTimeAndAttributes(const std::wstring& path, const FILETIME& lastWrite, DWORD attributes) {
+    {
+        unique_hfile h(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!h || !::SetFileTime(h.get(), nullptr, nullptr, &lastWrite)) return false;
+    }
+    const DWORD settable = attributes & kSettableAttributes;
+    return ::SetFileAttributesW(path.c_str(), settable ? settable : FILE_ATTRIBUTE_NORMAL) != 0;
+}
+
+class Restorer {
+public:
+    Restorer(const std::wstring& root, ZipReader& zip) : root_(root), zip_(zip) {}
+
+    // The entry written to a new file in folder, checked; its path, or empty
+    // when it failed (nothing of it is left then).
+    std::wstring WriteToTemporary(const ZipEntry& entry, const std::wstring& folder) {
+        std::wstring temp;
+        unique_hfile file;
+        for (int attempt = 0; attempt < 1000 && !file; ++attempt) {
+            temp = folder + L"\\~vlm" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(counter_++) +
+                   L".tmp";
+            file.reset(
+                ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+            if (!file && ::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return {};
+        }
+        if (!file) return {};
+        bool complete = false;
+        try {
+            complete = zip_.Extract(entry, [&](const unsigned char* data, std::size_t size) {
+                while (size > 0) {
+                    DWORD written = 0;
+                    if (!::WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) || written == 0)
+                        return false;  // disk full, for one
+                    data += written;
+                    size -= written;
+                }
+                return true;
+            });
+            // On disk before the archive, the only other copy, may go.
+            if (complete && !::FlushFileBuffers(file.get())) complete = false;
+        } catch (const EFehler&) {
+            complete = false;
+        }
+        if (!::CloseHandle(file.release())) complete = false;
+        if (!complete) {
+            ::DeleteFileW(temp.c_str());
+            return {};
+        }
+        return temp;
+    }
+
+    // Whether the file holds exactly the entry's content. A file that cannot be
+    // read (held open by another program) counts as different.
+    bool SameContent(const ZipEntry& entry, const std::wstring& path) {
+        unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        LARGE_INTEGER size;
+        if (!file || !::GetFileSizeEx(file.get(), &size) ||
+            static_cast<std::uint64_t>(size.QuadPart) != entry.Uncompressed)
+            return false;
+        std::vector<unsigned char> mine(ZipReader::ChunkSize);
+        try {
+            return zip_.Extract(entry, [&](const unsigned char* data, std::size_t n) {
+                DWORD got = 0;
+                return ::ReadFile(file.get(), mine.data(), static_cast<DWORD>(n), &got, nullptr) && got == n &&
+                       std::memcmp(mine.data(), data, n) == 0;
+            });
+        } catch (const EFehler&) {
+            return false;
+        }
+    }
+
+    bool RestoreEntry(const ZipEntry& entry, const std::wstring& relative) {
+        const std::wstring destination = root_ + L"\\" + relative;
+        const std::size_t slash = relative.rfind(L'\\');
+        if (slash != std::wstring::npos && !EnsureFolders(root_, relative.substr(0, slash))) return false;
+        const DWORD attributes = ::GetFileAttributesW(destination.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES) {
+            // Left by the deletion. Never overwritten: with other content it is
+            // somebody's file, and the entry stays in the archive.
+            if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
+            return SameContent(entry, destination);
+        }
+        const DWORD error = ::GetLastError();
+        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+        const std::wstring folder = destination.substr(0, destination.rfind(L'\\'));
+        const std::wstring temp = WriteToTemporary(entry, folder);
+        if (temp.empty()) return false;
+        // No replacing: whatever took the name meanwhile is not ours.
+        if (!::MoveFileExW(temp.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH)) {
+            ::DeleteFileW(temp.c_str());
+            return false;
+        }
+        return ApplyTimeAndAttributes(destination, FromDosTime(entry.DosDate, entry.DosTime), entry.Attributes);
+    }
+
+private:
+    std::wstring root_;
+    ZipReader& zip_;
+    unsigned counter_ = 0;
+};
+
+bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, const std::vector<FolderState>& folders) {
+    const std::wstring root = RootOf(targetDir);
+    const std::wstring archiveFull = FullPath(archivePath);
+    if (root.empty() || archiveFull.empty()) return false;
+    const std::wstring archive = ExtendedPath(archiveFull);
+
+    bool ok = true;
+    std::wstring olderArchive;  // checked, waiting to take the archive's place
+    bool hasOlder = false;
+    ZipEntry olderEntry;
+    {
+        ZipReader zip(archive);
+        Restorer restorer(root, zip);
+        std::wstring top;
+        for (const ZipEntry& entry : zip.Entries()) {
+            const std::wstring relative = EntryPath(entry.WideName);
+            const std::wstring first = entry.WideName.substr(0, entry.WideName.find(L'/'));
+            if (top.empty()) top = first;
+            // Every entry of our archives begins with the folder's own name.
+            if (relative.empty() || first != top) {
+                ok = false;
+                continue;
+            }
+            if (SameText(root + L"\\" + relative, archive)) {
+                // An older archive that was in the folder: its name is taken by
+                // this run's archive until the end.
+                if (hasOlder) ok = false;
+                hasOlder = true;
+                olderEntry = entry;
+                continue;
+            }
+            if (!restorer.RestoreEntry(entry, relative)) ok = false;
+        }
+        for (const FolderState& folder : folders)
+            if (!ValidRelative(folder.Relative) || !EnsureFolders(root, folder.Relative)) ok = false;
+        if (ok && hasOlder) {
+            olderArchive = restorer.WriteToTemporary(olderEntry, root);
+            if (olderArchive.empty()) ok = false;
+        }
+    }  // the archive is closed here, so that it can be replaced or deleted
+
+    // Deepest first: setting a folder's time must come after every change inside it.
+    std::vector<const FolderState*> byDepth;
+    for (const FolderState& folder : folders) byDepth.push_back(&folder);
+    auto depth = [](const FolderState* f) { return std::count(f->Relative.begin(), f->Relative.end(), L'\\'); };
+    std::stable_sort(byDepth.begin(), byDepth.end(),
+                     [&](const FolderState* a, const FolderState* b) { return depth(a) > depth(b); });
+    // Also after a failure: the folders stand there anyway, with their own
+    // attributes they hide nothing that should be seen.
+    for (const FolderState* folder : byDepth)
+        if (!ApplyTimeAndAttributes(root + L"\\" + folder->Relative, folder->LastWrite,
+                                    folder->Attributes & ~FILE_ATTRIBUTE_DIRECTORY))
+            ok = false;
+
+    if (!ok) {
+        if (!olderArchive.empty()) ::DeleteFileW(olderArchive.c_str());
+        return false;
+    }
+    if (hasOlder) {
+        if (!::MoveFileExW(olderArchive.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            ::DeleteFileW(olderArchive.c_str());
+            return false;
+        }
+        return ApplyTimeAndAttributes(archive, FromDosTime(olderEntry.DosDate, olderEntry.DosTime),
+                                      olderEntry.Attributes);
+    }
+    return ::DeleteFileW(archive.c_str()) != 0;
+}
+
+void CaptureBelow(const std::wstring& path, const std::wstring& relative, std::vector<FolderState>& out) {
+    WIN32_FIND_DATAW fd;
+    unique_hfind find(
+        ::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
+    if (!find) {
+        if (::GetLastError() == ERROR_FILE_NOT_FOUND) return;
+        RaiseError(L"Der Ordner kann nicht gelesen werden: " + path);
+    }
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+            continue;
+        const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
+        out.push_back({child, fd.dwFileAttributes, fd.ftLastWriteTime});
+        CaptureBelow(path + L"\\" + name, child, out);
+    } while (::FindNextFileW(find.get(), &fd));
+    if (::GetLastError() != ERROR_NO_MORE_FILES) RaiseError(L"Der Ordner kann nicht gelesen werden: " + path);
+}
+
+}  // namespace
+
+std::wstring EntryPath(const std::wstring& entryName) {
+    const auto parts = Split(entryName, L'/');
+    if (parts.size() < 2 || !std::all_of(parts.begin(), parts.end(), ValidComponent)) return {};
+    std::wstring relative;
+    for (std::size_t i = 1; i < parts.size(); ++i) {
+        if (i > 1) relative += L'\\';
+        relative += parts[i];
+    }
+    return relative;
+}
+
+std::vector<FolderState> CaptureFolders(const std::wstring& targetDir) {
+    const std::wstring root = RootOf(targetDir);
+    if (root.empty()) RaiseError(L"Kein Programmordner: " + targetDir);
+    std::vector<FolderState> folders;
+    CaptureBelow(root, L"", folders);
+    return folders;
+}
+
+int RestoreFolder(const std::wstring& targetDir, const std::wstring& archivePath,
+                  const std::vector<FolderState>& folders) {
+    try {
+        return Restore(targetDir, archivePath, folders) ? 0 : 1;
+    } catch (const EFehler&) {
+        return 1;
+    } catch (const std::bad_alloc&) {
+        return 1;
+    }
+}

@@ -1,0 +1,310 @@
+// The archive step against real folders: what it leaves behind when it
+// succeeds, and that a failure before the archive is complete deletes nothing.
+// The archives themselves are read back by independent readers in
+// tests/archive/check_archives.py.
+#include <gtest/gtest.h>
+#include <algorithm>
+#include <map>
+#include <vector>
+#include "Archive.h"
+#include "DirectoryUpdater.h"
+#include "Automation.h"
+#include "Fehler.h"
+#include "Haupt.h"
+#include "StepWindow.h"
+#include "TestFiles.h"
+#include "ZipWriter.h"
+
+using namespace vlmtest;
+
+namespace {
+
+// Every file and folder below dir with its content and attributes.
+std::map<std::wstring, std::string> Snapshot(const std::wstring& dir, const std::wstring& rel = L"") {
+    std::map<std::wstring, std::string> out;
+    WIN32_FIND_DATAW fd;
+    unique_hfind find(::FindFirstFileW((dir + L"\\*").c_str(), &fd));
+    if (!find) return out;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring attr = L" [" + std::to_wstring(fd.dwFileAttributes) + L"]";
+        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            out[rel + name + L"\\" + attr] = "";
+            for (auto& [k, v] : Snapshot(dir + L"\\" + name, rel + name + L"\\")) out[k] = v;
+        } else {
+            out[rel + name + attr] = ReadBytes(dir + L"\\" + name).value_or("<unreadable>");
+        }
+    } while (::FindNextFileW(find.get(), &fd));
+    return out;
+}
+
+// The entry count of a complete archive, from its end record; -1 when the file
+// does not end in one.
+int ArchiveEntries(const std::wstring& path) {
+    const auto bytes = ReadBytes(path);
+    if (!bytes || bytes->size() < 22) return -1;
+    const std::string end = bytes->substr(bytes->size() - 22);
+    if (end.compare(0, 4, "PK\x05\x06") != 0) return -1;
+    return static_cast<unsigned char>(end[10]) | static_cast<unsigned char>(end[11]) << 8;
+}
+
+// Another program's handle on a file, with the given access and sharing.
+struct HeldOpen {
+    unique_hfile h;
+    HeldOpen(const std::wstring& path, DWORD access, DWORD share)
+        : h(::CreateFileW(path.c_str(), access, share, nullptr, OPEN_EXISTING, 0, nullptr)) {}
+};
+
+// A program folder Root\Prog and a temporary folder Root\temp of its own,
+// which is what TempPath reports while the test runs.
+struct Install {
+    TempDir Root{L"arc"};
+    std::wstring Target = Root / L"Prog";
+    std::wstring Temp = Root / L"temp";
+    std::wstring TempArchive = Temp + L"\\vlmaltinst.zip";
+    std::wstring savedTmp_, savedTemp_;
+
+    Install() {
+        MakeDirs(Target + L"\\Hilfe\\Bilder");
+        MakeDirs(Temp);
+        WriteBytes(Target + L"\\Velmora10.EXE", std::string(70000, 'x') + "MZ");
+        WriteBytes(Target + L"\\VelmStart.ini", kIni);
+        WriteBytes(Target + L"\\Hilfe\\index.htm", "<html>Hilfe</html>");
+        WriteBytes(Target + L"\\Hilfe\\Bilder\\logo.png", std::string("\x89PNG\r\n\x1a\n", 8));
+        savedTmp_ = Env(L"TMP");
+        savedTemp_ = Env(L"TEMP");
+        const std::wstring temp = Temp + L"\\";
+        ::SetEnvironmentVariableW(L"TMP", temp.c_str());
+        ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
+    }
+    ~Install() {
+        ::SetEnvironmentVariableW(L"TMP", savedTmp_.c_str());
+        ::SetEnvironmentVariableW(L"TEMP", savedTemp_.c_str());
+    }
+    static std::wstring Env(const wchar_t* name) {
+        wchar_t buffer[MAX_PATH * 2]{};
+        ::GetEnvironmentVariableW(name, buffer, MAX_PATH * 2);
+        return buffer;
+    }
+    static inline const std::string kIni = "[Setup]\r\nIniPfad=C:\\ProgramData\\Brellix\\Velmora\\\r\n";
+};
+
+// The archive step on a fresh window of the directory updater.
+struct Form : StepWindow<DirectoryUpdater> {
+    int Save(const std::wstring& target) {
+        F.TargetDir = target;
+        return P.SaveVLMInst(F);
+    }
+};
+
+// What the step leaves in the temporary folder: nothing of its own.
+std::vector<std::wstring> Listing(const std::wstring& dir) {
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW fd;
+    unique_hfind find(::FindFirstFileW((dir + L"\\*").c_str(), &fd));
+    if (!find) return names;
+    do {
+        const std::wstring name = fd.cFileName;
+        if (name != L"." && name != L"..") names.push_back(name);
+    } while (::FindNextFileW(find.get(), &fd));
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+TEST(ArchiveStep, ArchivesEmptiesAndKeepsTheStartIniAndTheArchiveInPlace) {
+    Install in;
+    MakeDirs(in.Target + L"\\Cache");
+    ::SetFileAttributesW((in.Target + L"\\Cache").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+    WriteBytes(in.Target + L"\\Cache\\x.tmp", "cache");
+    WriteBytes(in.Target + L"\\schreibgeschuetzt.txt", "read-only");
+    ::SetFileAttributesW((in.Target + L"\\schreibgeschuetzt.txt").c_str(), FILE_ATTRIBUTE_READONLY);
+    // Files an earlier run or another program left in the temporary folder.
+    WriteBytes(in.TempArchive, std::string(200000, 'o'));
+    WriteBytes(in.Temp + L"\\VelmStart.ini", "[Setup]\r\nIniPfad=D:\\Fremd\\\r\n");
+    const auto tempBefore = Snapshot(in.Temp);
+    Form form;
+    EXPECT_EQ(form.Save(in.Target), 0);
+
+    EXPECT_EQ(Listing(in.Target), (std::vector<std::wstring>{L"VelmStart.ini", L"vlmaltinst.zip"}));
+    EXPECT_EQ(ReadBytes(in.Target + L"\\VelmStart.ini"), Install::kIni);
+    // The hidden system folder's file and the read-only file included.
+    EXPECT_EQ(ArchiveEntries(in.Target + L"\\vlmaltinst.zip"), 6);
+    EXPECT_EQ(Snapshot(in.Temp), tempBefore);  // nothing of this run's left, nothing of others' touched
+}
+
+TEST(ArchiveStep, AFolderWithoutAStartIniGetsNone) {
+    // A start ini in the temporary folder belongs to another installation.
+    Install in;
+    ::DeleteFileW((in.Target + L"\\VelmStart.ini").c_str());
+    WriteBytes(in.Temp + L"\\VelmStart.ini", "[Setup]\r\nIniPfad=D:\\Fremd\\\r\n");
+    Form form;
+    EXPECT_EQ(form.Save(in.Target), 0);
+    EXPECT_EQ(Listing(in.Target), std::vector<std::wstring>{L"vlmaltinst.zip"});
+}
+
+TEST(ArchiveStep, AFolderGivenWithAFinalBackslashKeepsItsNameInTheEntries) {
+    Install in;
+    Form form;
+    EXPECT_EQ(form.Save(in.Target + L"\\"), 0);
+    const auto bytes = ReadBytes(in.Target + L"\\vlmaltinst.zip").value();
+    ASSERT_GT(bytes.size(), 30u);
+    ASSERT_EQ(bytes.compare(0, 4, "PK\x03\x04"), 0);
+    const size_t nameLength = static_cast<unsigned char>(bytes[26]) | static_cast<unsigned char>(bytes[27]) << 8;
+    EXPECT_EQ(bytes.substr(30, nameLength), "Prog/Hilfe/Bilder/logo.png");
+}
+
+TEST(ArchiveStep, AFileHeldOpenForWritingLeavesTheFolderUntouched) {
+    // The writer lets others read; the archive step still refuses to read a
+    // file that is being written.
+    Install in;
+    const auto before = Snapshot(in.Target);
+    HeldOpen writer(in.Target + L"\\Hilfe\\index.htm", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
+    ASSERT_TRUE(writer.h);
+    Form form;
+    EXPECT_EQ(form.Save(in.Target), 1);
+    EXPECT_EQ(Snapshot(in.Target), before);
+    EXPECT_TRUE(Listing(in.Temp).empty());
+}
+
+TEST(ArchiveStep, AnArchiveThatCannotBePutInPlaceDeletesNothing) {
+    // Another program reads the old archive in the folder and lets nobody
+    // replace it: the new archive cannot take its name.
+    Install in;
+    WriteBytes(in.Target + L"\\vlmaltinst.zip", "an earlier archive");
+    HeldOpen reader(in.Target + L"\\vlmaltinst.zip", GENERIC_READ, FILE_SHARE_READ);
+    ASSERT_TRUE(reader.h);
+    const auto before = Snapshot(in.Target);
+    Form form;
+    EXPECT_EQ(form.Save(in.Target), 1);
+    EXPECT_EQ(Snapshot(in.Target), before);  // no partial copy under any name either
+    EXPECT_TRUE(Listing(in.Temp).empty());
+}
+
+TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
+    // The ini, data or temporary folder would be emptied with the program folder.
+    const struct {
+        const char* Field;
+        std::wstring TFHaupt::*Member;
+    } fields[] = {
+        {"IniDir", &TFHaupt::IniDir},     {"DataDir", &TFHaupt::DataDir}, {"BaseDir", &TFHaupt::BaseDir},
+        {"FormsDir", &TFHaupt::FormsDir}, {"NkkDir", &TFHaupt::NkkDir},
+    };
+    for (const auto& field : fields) {
+        SCOPED_TRACE(field.Field);
+        Install in;
+        MakeDirs(in.Target + L"\\Daten");
+        WriteBytes(in.Target + L"\\Daten\\VelmUser.ini", "[Benutzer]\r\nUserZahl=0\r\n");
+        const auto before = Snapshot(in.Target);
+        Form form;
+        // Another spelling of the same folder: other letter case, "/" and "..".
+        form.F.*field.Member = in.Root.Path() + L"\\PROG\\Hilfe/..\\daten\\";
+        EXPECT_EQ(form.Save(in.Target), 1);
+        EXPECT_EQ(Snapshot(in.Target), before);
+        EXPECT_TRUE(Listing(in.Temp).empty());
+    }
+    Install in;
+    const auto before = Snapshot(in.Target);
+    const std::wstring inner = in.Target + L"\\Temp\\";
+    MakeDirs(inner);
+    ::SetEnvironmentVariableW(L"TMP", inner.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", inner.c_str());
+    Form form;
+    EXPECT_EQ(form.Save(in.Target), 1);
+    ::RemoveDirectoryW(inner.c_str());
+    EXPECT_EQ(Snapshot(in.Target), before);
+}
+
+TEST(ArchiveStep, NamesTheProgramFolderByItsFullPathOrRefusesIt) {
+    wchar_t cwd[MAX_PATH]{};
+    ::GetCurrentDirectoryW(MAX_PATH, cwd);
+    const std::wstring here = cwd;
+    const std::wstring drive = here.substr(0, 2);
+    const struct {
+        std::wstring Dir;
+        std::wstring Folder;  // empty: refused
+    } cases[] = {
+        {L"", L""},
+        {L"C:", L""},
+        {L"C:\\", L""},
+        {L"C:/", L""},
+        {L"\\", L""},
+        {L"C:Prog", L""},
+        {L"E:\\Hilfe/..", L""},
+        {L"E:\\Hilfe\\..\\", L""},
+        {L"D:\\a\\..\\..", L""},
+        {L"\\\\server\\share", L""},
+        {L"\\\\server\\share\\", L""},
+        {L"\\\\?\\C:", L""},
+        {L"\\\\?\\C:\\", L""},
+        {L"\\\\?\\UNC\\server\\share", L""},
+        {L"C:/Schule/Prog", L"C:\\Schule\\Prog"},
+        {L"D:\\Schule\\Prog\\..", L"D:\\Schule"},
+        {L"D:\\Schule\\Prog\\.", L"D:\\Schule\\Prog"},
+        {L"D:\\Velm\\", L"D:\\Velm"},
+        {L"D:\\Velm\\\\", L"D:\\Velm"},
+        {L"D:\\Velm/", L"D:\\Velm"},
+        {L"\\\\server\\share\\Prog", L"\\\\server\\share\\Prog"},
+        {L"\\\\?\\C:\\Prog", L"C:\\Prog"},
+        {L"\\\\?\\UNC\\server\\share\\Prog", L"\\\\server\\share\\Prog"},
+        {L"Schule\\Prog", here + L"\\Schule\\Prog"},
+        {L"Prog", here + L"\\Prog"},
+        {L"\\Prog", drive + L"\\Prog"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(c.Dir));
+        EXPECT_EQ(ProgramFolder(c.Dir), c.Folder);
+    }
+}
+
+TEST(ArchiveStep, KnowsWhatLiesWithinAFolder) {
+    const struct {
+        const wchar_t* Path;
+        const wchar_t* Folder;
+        bool Within;
+    } cases[] = {
+        {L"D:\\Prog", L"D:\\Prog", true},
+        {L"D:\\Prog\\", L"D:\\Prog", true},
+        {L"d:\\PROG\\Daten", L"D:\\Prog", true},
+        {L"D:\\Prog\\Daten\\x", L"D:\\Prog\\", true},
+        {L"D:\\Programme", L"D:\\Prog", false},
+        {L"D:\\Pro", L"D:\\Prog", false},
+        {L"D:\\Schule", L"D:\\Schule\\Prog", false},
+        {L"", L"D:\\Prog", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::PrintToString(std::wstring(c.Path)));
+        EXPECT_EQ(IsWithin(c.Path, c.Folder), c.Within);
+    }
+}
+
+TEST(ZipWriter, RaisesWhenTheArchiveOrASourceCannotBeOpened) {
+    TempDir root{L"zw"};
+    EXPECT_THROW(ZipWriter(root / L"fehlt\\a.zip"), EFehler);
+    ZipWriter archive(root / L"a.zip");
+    WriteBytes(root / L"da.txt", "present");
+    archive.AddFile(root / L"da.txt", L"da.txt");
+    EXPECT_THROW(archive.AddFile(root / L"fehlt.txt", L"fehlt.txt"), EFehler);
+    // An archive missing a file must never pass for complete.
+    EXPECT_THROW(archive.AddFile(root / L"da.txt", L"noch.txt"), EFehler);
+    EXPECT_THROW(archive.Close(), EFehler);
+}
+
+TEST(ZipWriter, GivesZip64SizesToEveryFileDeflateMightGrowPast4GiB) {
+    // Incompressible data grows a little when deflated, so the border lies
+    // somewhat below 4 GiB.
+    const std::uint64_t GiB = std::uint64_t{1} << 30, MiB = std::uint64_t{1} << 20;
+    const struct {
+        std::uint64_t Size;
+        bool Zip64;
+    } cases[] = {
+        {0, false},         {GiB, false},    {4 * GiB - 2 * MiB, false}, {4 * GiB - 1 * MiB, true},
+        {0xFFFFFFFF, true}, {5 * GiB, true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Size);
+        EXPECT_EQ(ZipWriter::NeedsZip64Sizes(c.Size), c.Zip64);
+    }
+}
+
+}  // namespace
