@@ -76,8 +76,7 @@ int CopyFolderDirectly(const std::wstring& source, const std::wstring& destinati
 }  // namespace
 
 bool ForceDirectories(const std::wstring& dir) {
-    std::wstring path = dir;
-    while (path.size() > 1 && path.back() == L'\\') path.pop_back();
+    const std::wstring path = WithoutFinalBackslashes(dir);
     if (path.empty()) return false;
     if (DirectoryExists(path)) return true;
     const size_t slash = path.find_last_of(L'\\');

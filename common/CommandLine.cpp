@@ -1,4 +1,5 @@
 #include "CommandLine.h"
+#include "Files.h"
 
 namespace {
 bool IsSeparator(wchar_t c) { return c >= 1 && c <= 32; }
@@ -39,6 +40,5 @@ std::wstring JoinTargetDir(const std::vector<std::wstring>& words) {
         if (k > 1) target += L' ';
         target += words[k];
     }
-    if (!target.empty() && target.back() == L'\\') target.pop_back();
-    return target;
+    return WithoutOneFinalBackslash(target);
 }

@@ -45,8 +45,7 @@ std::wstring GetFileFolderPathFromRegistry(const std::wstring& name) {
 }
 
 std::wstring GetPreviousDir(const std::wstring& path) {
-    std::wstring s = path;
-    if (!s.empty() && s.back() == L'\\') s.pop_back();
+    const std::wstring s = WithoutOneFinalBackslash(path);
     if (s.size() <= 3) return path;
     // The last character of s is not looked at: the search starts one before it.
     for (size_t i = s.size() - 1; i-- > 0;) {

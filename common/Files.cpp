@@ -13,6 +13,21 @@ std::wstring ModuleFileName() {
     }
 }
 
+std::wstring WithoutOneFinalBackslash(std::wstring path) {
+    if (!path.empty() && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+std::wstring WithoutFinalBackslashes(std::wstring path) {
+    while (path.size() > 1 && path.back() == L'\\') path.pop_back();
+    return path;
+}
+
+std::wstring WithFinalBackslash(std::wstring path) {
+    if (path.empty() || path.back() != L'\\') path += L'\\';
+    return path;
+}
+
 bool FileExists(const std::wstring& path) {
     const DWORD attributes = ::GetFileAttributesW(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

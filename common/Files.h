@@ -4,6 +4,16 @@
 // The full path of the running program's file, at any length.
 std::wstring ModuleFileName();
 
+// The backslash rules, each named once. Paths are joined by plain
+// concatenation elsewhere; these are the only places that trim or add one.
+// One final backslash removed, if there is one ("D:\Velm\\" gives "D:\Velm\").
+std::wstring WithoutOneFinalBackslash(std::wstring path);
+// Every final backslash removed, a lone first character aside ("D:\Velm\\"
+// gives "D:\Velm", "\" stays "\").
+std::wstring WithoutFinalBackslashes(std::wstring path);
+// A final backslash added unless the path has one (an empty path gets one).
+std::wstring WithFinalBackslash(std::wstring path);
+
 // True only when a file, not a folder, exists at the path.
 bool FileExists(const std::wstring& path);
 // True only when a folder exists at the path.

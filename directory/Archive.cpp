@@ -203,15 +203,12 @@ std::wstring ProgramFolder(const std::wstring& dir) {
     // the time: never a program folder.
     if (plain.size() >= 2 && plain[1] == L':' && (plain.size() == 2 || (plain[2] != L'\\' && plain[2] != L'/')))
         return {};
-    std::wstring full = FullPath(plain);
-    while (!full.empty() && full.back() == L'\\') full.pop_back();
+    const std::wstring full = WithoutFinalBackslashes(FullPath(plain));
     return HasParentFolder(full) ? full : std::wstring();
 }
 
 bool IsWithin(const std::wstring& path, const std::wstring& folder) {
-    std::wstring p = path, f = folder;
-    while (!p.empty() && p.back() == L'\\') p.pop_back();
-    while (!f.empty() && f.back() == L'\\') f.pop_back();
+    const std::wstring p = WithoutFinalBackslashes(path), f = WithoutFinalBackslashes(folder);
     if (p.empty() || f.empty() || p.size() < f.size()) return false;
     if (p.size() > f.size() && p[f.size()] != L'\\') return false;
     return ::CompareStringOrdinal(p.c_str(), static_cast<int>(f.size()), f.c_str(), static_cast<int>(f.size()), TRUE) ==

@@ -39,6 +39,6 @@ int DirectoryUpdater::GetCommAppData(TFHaupt& form) {
         return 1;
     }
     // The caller appends "\Brellix\Velmora\" and brings its own separator.
-    if (form.CommonAppDataDir.back() == L'\\') form.CommonAppDataDir.pop_back();
+    form.CommonAppDataDir = WithoutOneFinalBackslash(form.CommonAppDataDir);
     return 0;
 }

@@ -32,12 +32,11 @@ std::wstring VirtualStoreStartIni(const std::wstring& localAppData, const std::w
     std::wstring path = localAppData;
     for (wchar_t& c : path)
         if (c >= L'A' && c <= L'Z') c = static_cast<wchar_t>(c - L'A' + L'a');
-    if (path.empty() || path.back() != L'\\') path += L'\\';
+    path = WithFinalBackslash(path);
     // The folder without its drive letter and colon, and without the final
     // backslash that "\VelmStart.ini" brings back. A folder given without one
     // keeps its last character.
-    std::wstring folder = installDir.size() > 2 ? installDir.substr(2) : std::wstring();
-    if (!folder.empty() && folder.back() == L'\\') folder.pop_back();
+    const std::wstring folder = WithoutOneFinalBackslash(installDir.size() > 2 ? installDir.substr(2) : std::wstring());
     return path + L"VirtualStore" + folder + L"\\VelmStart.ini";
 }
 
