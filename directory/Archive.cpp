@@ -211,8 +211,7 @@ bool IsWithin(const std::wstring& path, const std::wstring& folder) {
     const std::wstring p = WithoutFinalBackslashes(path), f = WithoutFinalBackslashes(folder);
     if (p.empty() || f.empty() || p.size() < f.size()) return false;
     if (p.size() > f.size() && p[f.size()] != L'\\') return false;
-    return ::CompareStringOrdinal(p.c_str(), static_cast<int>(f.size()), f.c_str(), static_cast<int>(f.size()), TRUE) ==
-           CSTR_EQUAL;
+    return SamePath(p.substr(0, f.size()), f);
 }
 
 void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived) {

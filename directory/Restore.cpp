@@ -18,11 +18,6 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-bool SameText(const std::wstring& a, const std::wstring& b) {
-    return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()), TRUE) ==
-           CSTR_EQUAL;
-}
-
 bool IsReservedDeviceName(const std::wstring& component) {
     std::wstring base = component.substr(0, component.find(L'.'));
     while (!base.empty() && base.back() == L' ') base.pop_back();
@@ -226,7 +221,7 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
                 ok = false;
                 continue;
             }
-            if (SameText(root + L"\\" + relative, archive)) {
+            if (SamePath(root + L"\\" + relative, archive)) {
                 // An older archive that was in the folder: its name is taken by
                 // this run's archive until the end.
                 if (hasOlder) ok = false;

@@ -48,26 +48,13 @@ std::wstring Long(std::wstring path) {
     return path.rfind(L"\\\\", 0) == 0 ? path : L"\\\\?\\" + path;
 }
 
-// Where a file really is on its volume, links resolved; some platforms show a
-// link to a file as a plain file, and deleting it there deletes its target.
-std::wstring OnVolume(const std::wstring& path) {
-    HANDLE h =
-        ::CreateFileW(Long(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return {};
-    std::vector<char> buffer(sizeof(FILE_NAME_INFO) + 65536);
-    const BOOL ok = ::GetFileInformationByHandleEx(h, FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size()));
-    ::CloseHandle(h);
-    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
-    return ok ? std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t)) : std::wstring();
-}
-
+// Some platforms show a link to a file as a plain file, and deleting it there
+// deletes its target: where the file really lies on its volume tells it apart.
 bool IsLink(const std::wstring& path, DWORD attributes) {
     // The path below the drive ("C:") or share is where the file must lie.
     const std::wstring plain = Long(path).substr(4);
     const std::wstring below = plain.substr(plain.find(L'\\'));
-    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-           ::CompareStringOrdinal(OnVolume(path).c_str(), -1, below.c_str(), -1, TRUE) != CSTR_EQUAL;
+    return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) || !SamePath(VolumePath(Long(path)), below);
 }
 
 // Size and a 64-bit FNV-1a hash of the content: short enough to show in a
