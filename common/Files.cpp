@@ -58,19 +58,27 @@ std::wstring ExtendedPath(const std::wstring& fullPath) {
     return L"\\\\?\\" + fullPath;
 }
 
-std::wstring VolumePath(const std::wstring& path) {
-    // Attributes only: opens files held by others, and folders (backup
-    // semantics). The file name information has no length limit, where the
-    // final-path call of some platforms stops short of long paths.
-    unique_hfile h(::CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS, nullptr));
-    if (!h) return {};
-    std::vector<unsigned char> buffer(sizeof(FILE_NAME_INFO) + 64 * 1024);
-    if (!::GetFileInformationByHandleEx(h.get(), FileNameInfo, buffer.data(), static_cast<DWORD>(buffer.size())))
-        return {};
-    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer.data());
+std::wstring PlainPath(const std::wstring& path) {
+    if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
+    if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
+    return path;
+}
+
+std::wstring VolumePathOf(HANDLE handle) {
+    // The file name information has no length limit, where the final-path call
+    // of some platforms stops short of long paths.
+    alignas(FILE_NAME_INFO) static thread_local unsigned char buffer[sizeof(FILE_NAME_INFO) + 64 * 1024];
+    if (!::GetFileInformationByHandleEx(handle, FileNameInfo, buffer, sizeof buffer)) return {};
+    const auto* info = reinterpret_cast<const FILE_NAME_INFO*>(buffer);
     return std::wstring(info->FileName, info->FileNameLength / sizeof(wchar_t));
+}
+
+std::wstring VolumePath(const std::wstring& path) {
+    // Attributes only: opens files held by others, and folders (backup semantics).
+    const unique_hfile h(::CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    return h ? VolumePathOf(h.get()) : std::wstring();
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <windows.h>
 #include <string>
 
 // The full path of the running program's file, at any length.
@@ -27,6 +28,13 @@ std::wstring FullPath(const std::wstring& path);
 // and without resolving it again; "\\server\share\x" becomes "\\?\UNC\server\share\x".
 // A path already in that form is returned as it is.
 std::wstring ExtendedPath(const std::wstring& fullPath);
+// The plain form of a "\\?\" path, as the user would write it, without
+// resolving anything ("\\?\UNC\server\share\x" becomes "\\server\share\x").
+// Any other path is returned as it is.
+std::wstring PlainPath(const std::wstring& path);
+// Where the file or folder open on a handle really is on its volume, links
+// resolved, as VolumePath gives it; empty when the platform cannot tell.
+std::wstring VolumePathOf(HANDLE handle);
 // Where a file or folder really is on its volume, links and junctions
 // resolved: its path from the volume's root, without the drive ("\Schule\x").
 // Empty when it cannot be opened. A path whose volume path differs from the

@@ -49,17 +49,6 @@ std::vector<WIN32_FIND_DATAW> ListForArchive(const std::wstring& Dir) {
     return entries;
 }
 
-std::uint64_t SizeOf(const WIN32_FIND_DATAW& fd) {
-    return static_cast<std::uint64_t>(fd.nFileSizeHigh) << 32 | fd.nFileSizeLow;
-}
-
-// Whether a file below top really lies there. Some platforms show a link to a
-// file as a plain file, and deleting it there deletes what it points to; where
-// it really lies tells it apart.
-bool InPlace(const std::wstring& full, const std::wstring& top, const std::wstring& topOnVolume) {
-    return SamePath(VolumePath(full), topOnVolume + full.substr(top.size()));
-}
-
 bool HasParentFolder(const std::wstring& full) {
     if (full.rfind(L"\\\\", 0) == 0) {
         // \\server\share is a root: a folder needs a component after it.
@@ -143,17 +132,36 @@ bool RemoveFolderLink(const std::wstring& path, const WIN32_FIND_DATAW& fd) {
 }
 
 // Removes a file the walk archived, if it is still the file that was archived
-// and still lies where it was archived.
-bool RemoveArchived(const std::wstring& path, const WIN32_FIND_DATAW& fd, const Emptying& e) {
+// and still lies where it was archived. Checked and deleted through one handle
+// that shares only reading and deleting: no writer can hold the file or open
+// it between the check and the deletion.
+bool RemoveArchived(const std::wstring& path, const Emptying& e) {
     const auto it = e.Archived.find(path);
-    if (it == e.Archived.end() || it->second.Size != SizeOf(fd) ||
-        ::CompareFileTime(&it->second.LastWrite, &fd.ftLastWriteTime) != 0 || !InPlace(path, e.Top, e.TopOnVolume))
+    if (it == e.Archived.end()) return false;
+    unique_hfile file(::CreateFileW(ExtendedPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (!file) return false;
+    FILE_STANDARD_INFO standard{};
+    FILE_BASIC_INFO basic{};
+    if (!::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) ||
+        !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) || standard.Directory ||
+        static_cast<std::uint64_t>(standard.EndOfFile.QuadPart) != it->second.Size ||
+        basic.LastWriteTime.QuadPart != it->second.LastWrite ||
+        !SamePath(VolumePathOf(file.get()), e.TopOnVolume + path.substr(e.Top.size())))
         return false;
-    const std::wstring p = ExtendedPath(path);
-    const bool readOnly = fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY;
-    if (readOnly) ::SetFileAttributesW(p.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-    if (::DeleteFileW(p.c_str())) return true;
-    if (readOnly) ::SetFileAttributesW(p.c_str(), fd.dwFileAttributes);
+    // Only the attributes change; zero times leave the times as they are.
+    const DWORD attributes = basic.FileAttributes;
+    auto setAttributes = [&](DWORD value) {
+        FILE_BASIC_INFO change{};
+        change.FileAttributes = value ? value : FILE_ATTRIBUTE_NORMAL;
+        return ::SetFileInformationByHandle(file.get(), FileBasicInfo, &change, sizeof change) != 0;
+    };
+    const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+    if (readOnly && !setAttributes(attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+    FILE_DISPOSITION_INFO disposition{TRUE};
+    if (::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition)) return true;
+    if (readOnly) setAttributes(attributes);
     return false;
 }
 
@@ -174,7 +182,7 @@ std::size_t EmptyFolder(const std::wstring& Dir, const Emptying& e, std::initial
             }
         } else if (std::none_of(keep.begin(), keep.end(),
                                 [&](const wchar_t* k) { return SamePath(fd.cFileName, k); })) {
-            removed = RemoveArchived(path, fd, e);
+            removed = RemoveArchived(path, e);
         }
         if (!removed) ++left;
     }
@@ -194,17 +202,33 @@ std::wstring TempPath() {
 }
 
 std::wstring ProgramFolder(const std::wstring& dir) {
-    std::wstring plain = dir;
-    if (plain.rfind(L"\\\\?\\UNC\\", 0) == 0)
-        plain = L"\\\\" + plain.substr(8);
-    else if (plain.rfind(L"\\\\?\\", 0) == 0)
-        plain = plain.substr(4);
+    const std::wstring plain = PlainPath(dir);
     // "C:" and "C:Prog" name the current folder of drive C, whatever that is at
     // the time: never a program folder.
     if (plain.size() >= 2 && plain[1] == L':' && (plain.size() == 2 || (plain[2] != L'\\' && plain[2] != L'/')))
         return {};
     const std::wstring full = WithoutFinalBackslashes(FullPath(plain));
     return HasParentFolder(full) ? full : std::wstring();
+}
+
+std::wstring FolderHolding(const std::wstring& file) {
+    // A "\\?\" name is taken literally by the platform; any other is
+    // normalised the way the platform opened it.
+    const std::wstring full = file.rfind(L"\\\\?\\", 0) == 0 ? PlainPath(file) : FullPath(file);
+    const std::size_t slash = full.rfind(L'\\');
+    return slash == std::wstring::npos ? std::wstring() : full.substr(0, slash);
+}
+
+bool LiesWithin(const std::wstring& path, const std::wstring& folderOnVolume) {
+    // A folder that does not exist yet counts by its nearest existing parent.
+    for (std::wstring existing = WithoutFinalBackslashes(FullPath(path)); !existing.empty();) {
+        const std::wstring onVolume = VolumePath(existing);
+        if (!onVolume.empty()) return IsWithin(onVolume, folderOnVolume);
+        const std::size_t slash = existing.rfind(L'\\');
+        if (slash == std::wstring::npos || slash < 3) break;
+        existing.resize(slash);
+    }
+    return false;
 }
 
 bool IsWithin(const std::wstring& path, const std::wstring& folder) {
@@ -244,12 +268,31 @@ void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk) {
     for (const WIN32_FIND_DATAW& fd : ListForArchive(Dir)) {
         if (IsFolder(fd) || IsLink(fd)) continue;
         const std::wstring full = Dir + fd.cFileName;
-        if (full == OwnPath()) continue;                           // exact text, letter case included
-        if (!InPlace(full, walk.Top, walk.TopOnVolume)) continue;  // a link to a file
+        if (full == OwnPath()) continue;  // exact text, letter case included
+        // Held open while the archive reads it, sharing reading only: the file
+        // recorded here is the one archived, and no writer gets in between.
+        unique_hfile file(::CreateFileW(ExtendedPath(full).c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES,
+                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        const std::wstring inPlace = walk.TopOnVolume + full.substr(walk.Top.size());
+        if (!file) {
+            // A link to a file held by others is passed over like any link; a
+            // file of the folder that cannot be read would be lost by the emptying.
+            const std::wstring real = VolumePath(full);
+            if (!real.empty() && !SamePath(real, inPlace)) continue;
+            RaiseError(L"Die Datei kann nicht gelesen werden: " + full);
+        }
+        if (!SamePath(VolumePathOf(file.get()), inPlace)) continue;  // a link to a file
+        FILE_STANDARD_INFO standard{};
+        FILE_BASIC_INFO basic{};
+        if (!::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) ||
+            !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic))
+            RaiseError(L"Die Datei kann nicht gelesen werden: " + full);
         std::wstring name = relative + fd.cFileName;
         std::replace(name.begin(), name.end(), L'\\', L'/');
         walk.Archive.AddFile(ExtendedPath(full), name);
-        if (walk.Archived) (*walk.Archived)[full] = ArchivedFile{SizeOf(fd), fd.ftLastWriteTime};
+        if (walk.Archived)
+            (*walk.Archived)[full] = ArchivedFile{static_cast<std::uint64_t>(standard.EndOfFile.QuadPart),
+                                                  basic.LastWriteTime.QuadPart};
     }
 }
 
@@ -258,6 +301,11 @@ std::size_t DeleteFiles(const std::wstring& Dir, const ArchivedFiles& archived,
     const Emptying e{Dir, VolumePath(Dir), archived};
     if (e.TopOnVolume.empty()) return 1;
     return EmptyFolder(Dir + L"\\", e, keep);
+}
+
+const std::wstring& DirectoryUpdater::ProgramDir(const TFHaupt& form) {
+    if (programDir_.empty()) programDir_ = FolderHolding(form.TargetDir + L"\\Velmora10.EXE");
+    return programDir_;
 }
 
 int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
@@ -271,16 +319,23 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
         form.ProcessMessages();
         std::wstring tempArchive;  // this run's own; removed on every path
         try {
-            // The guard and the walk work on the full path: "/", ".." and a
-            // relative name are resolved first, and a root is never emptied.
-            const std::wstring target = ProgramFolder(form.TargetDir);
-            if (target.empty()) RaiseError(L"Kein Programmordner: " + form.TargetDir);
+            // The folder that holds the program file the version check found,
+            // by its full path: "/", ".." and a relative name resolved, never
+            // a root. A name the platform would normalise to another folder
+            // (a final blank or dot) is refused: that folder is someone else's.
+            const std::wstring& checked = ProgramDir(form);
+            const std::wstring target = ProgramFolder(checked);
+            if (target.empty() || target != checked) RaiseError(L"Kein Programmordner: " + form.TargetDir);
+            const std::wstring targetOnVolume = VolumePath(target);
+            if (targetOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + target);
             const std::wstring temp = TempPath();
             // Velmora's ini and data folders, and the temporary folder, must
-            // survive the emptying of the program folder.
+            // survive the emptying of the program folder. They are compared by
+            // where they are on the volume: another drive letter for the same
+            // place, a short name or a link must not hide them.
             for (const std::wstring* kept : std::initializer_list<const std::wstring*>{
                      &form.IniDir, &form.DataDir, &form.BaseDir, &form.FormsDir, &form.NkkDir, &temp})
-                if (!kept->empty() && IsWithin(FullPath(*kept), target))
+                if (!kept->empty() && LiesWithin(*kept, targetOnVolume))
                     RaiseError(L"Der Ordner " + *kept + L" liegt im Programmordner " + target);
             tempArchive = UniqueTempFile(temp);
             ArchivedFiles archived;

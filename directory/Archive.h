@@ -14,12 +14,12 @@ class ZipWriter;
 std::wstring TempPath();
 
 // What the walk put into the archive: each file's full path with the size and
-// last-write time it was listed with. The deletion removes only these files,
-// and only while they still look the same, so a file that appeared or changed
-// after it was archived is never lost.
+// last-write time it had while it was read. The deletion removes only these
+// files, and only while they still are the same, so a file that appeared or
+// changed after it was archived is never lost.
 struct ArchivedFile {
     std::uint64_t Size = 0;
-    FILETIME LastWrite{};
+    LONGLONG LastWrite = 0;  // as the file's basic information gives it
 };
 using ArchivedFiles = std::unordered_map<std::wstring, ArchivedFile>;
 
@@ -59,6 +59,17 @@ std::size_t DeleteFiles(const std::wstring& Dir, const ArchivedFiles& archived,
 // (a drive or share root, or a path the platform rejects), since archiving and
 // emptying must stay within a folder of its own.
 std::wstring ProgramFolder(const std::wstring& dir);
+
+// The full path of the folder that holds file, as the platform names it when
+// it opens file: "/", ".." and relative names resolved, a "\\?\" name taken
+// literally (given back in its plain form). Empty when the path is rejected.
+std::wstring FolderHolding(const std::wstring& file);
+
+// Whether path (a folder or file, or where one would be) lies within the folder
+// whose place on its volume is folderOnVolume (as VolumePath gives it), by
+// where it really is: drive aliases, short names and links resolved. A path
+// that does not exist counts by its nearest existing parent.
+bool LiesWithin(const std::wstring& path, const std::wstring& folderOnVolume);
 
 // Whether path is folder itself or lies below it; both full paths, compared
 // without regard to case as the file system does.

@@ -7,6 +7,7 @@
 int DirectoryUpdater::CheckVLMExe(TFHaupt& form) {
     const std::wstring exe = form.TargetDir + L"\\Velmora10.EXE";
     if (!FileExists(exe)) return 0;
+    ProgramDir(form);  // the folder is named once, by the file found here
     form.InstalledVersion = GetFileVersionsString_2(exe);
     switch (MajorVersion(form.InstalledVersion)) {
     case 9:

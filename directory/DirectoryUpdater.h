@@ -22,12 +22,18 @@ public:
     // there and empties the rest of the folder.
     int SaveVLMInst(TFHaupt& form);
 
+    // The folder that holds the Velmora10.EXE the version check found, by its
+    // full path (FolderHolding), fixed at its first use: the only name the
+    // archive step, the deletion and the restore give the program folder.
+    const std::wstring& ProgramDir(const TFHaupt& form);
+
     // Set by the archive step right before it starts deleting in TargetDir: an
     // end with exit code 1 then first restores the folder from its archive.
     bool TargetEmptied = false;
     std::vector<FolderState> RemovedFolders;  // the folders below TargetDir before the deletion
 
 private:
+    std::wstring programDir_;
     // Restores TargetDir from its archive, with a log line before and after.
     void RestoreBeforeEnd(TFHaupt& form);
 };

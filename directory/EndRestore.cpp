@@ -13,8 +13,8 @@ void DirectoryUpdater::RestoreBeforeEnd(TFHaupt& form) {
     CursorChange hourglass(IDC_WAIT);
     form.AddLogLine(L"Die vorherige Velmora Installation wird wiederhergestellt ...");
     form.ShowWithoutInput(0);
-    // The folder as the archive step named it: full path, "/" and ".." resolved.
-    const std::wstring target = ProgramFolder(form.TargetDir);
+    // The folder as the archive step named it.
+    const std::wstring& target = ProgramDir(form);
     const bool restored = RestoreFolder(target, target + L"\\vlmaltinst.zip", RemovedFolders) == 0;
     if (restored) TargetEmptied = false;
     form.AddLogLine(restored ? L"Velmora Wiederherstellung - OK"

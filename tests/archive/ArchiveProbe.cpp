@@ -175,9 +175,10 @@ int wmain(int argc, wchar_t** argv) {
                 form.CreateForm(::GetModuleHandleW(nullptr));
                 formMade = true;
             }
-            // Each save is a run of its own, on a folder of its own.
+            // Each save is a run of its own, on a folder of its own: the
+            // program names its folder once per run.
+            program = DirectoryUpdater{};
             form.TargetDir = f[1];
-            program.TargetEmptied = false;
             const int result = program.SaveVLMInst(form);
             emit("{\"save\":" + Json(f[1]) + ",\"result\":" + std::to_string(result) + "}\n");
         } else if (cmd == L"zip" && f.size() >= 3 && f.size() <= 5) {

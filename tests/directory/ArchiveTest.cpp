@@ -3,6 +3,7 @@
 // The archives themselves are read back by independent readers in
 // tests/archive/check_archives.py.
 #include <gtest/gtest.h>
+#include <optional>
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -165,6 +166,36 @@ TEST(ArchiveStep, AFileHeldOpenForWritingLeavesTheFolderUntouched) {
     EXPECT_EQ(form.Save(in.Target), 1);
     EXPECT_EQ(Snapshot(in.Target), before);
     EXPECT_TRUE(Listing(in.Temp).empty());
+}
+
+TEST(ArchiveStep, AFileThatCannotBeOpenedLeavesTheFolderUntouched) {
+    // The emptying would lose a file the archive could not read.
+    struct Case {
+        const char* Name;
+        bool Socket;  // else a file another program holds without sharing
+    };
+    for (const Case c : {Case{"held open without sharing", false}, Case{"a socket of the host", true}}) {
+        SCOPED_TRACE(c.Name);
+        Install in;
+        const std::wstring path = in.Target + L"\\Hilfe\\sitzung";
+        std::optional<HeldOpen> holder;
+        if (c.Socket) {
+            ASSERT_EQ(RunHostCommand(L"python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('" + HostPath(path) +
+                                     L"')\""),
+                      0);
+        } else {
+            WriteBytes(path, "session");
+            holder.emplace(path, GENERIC_READ, 0);
+            ASSERT_TRUE(holder->h);
+        }
+        const auto before = Snapshot(in.Target);
+        ASSERT_TRUE(std::any_of(before.begin(), before.end(),
+                                [](const auto& entry) { return entry.first.rfind(L"Hilfe\\sitzung [", 0) == 0; }));
+        Form form;
+        EXPECT_EQ(form.Save(in.Target), 1);
+        EXPECT_EQ(Snapshot(in.Target), before);
+        EXPECT_TRUE(Listing(in.Temp).empty());
+    }
 }
 
 TEST(ArchiveStep, AnArchiveThatCannotBePutInPlaceDeletesNothing) {

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <functional>
 #include <set>
+#include <thread>
+#include "ArchiveFiles.h"
 #include "Automation.h"
 #include "RunLogs.h"
 #include "SampleInstall.h"
@@ -279,6 +281,215 @@ TEST(ArchiveSafety, OnlyOneUpdaterWorksAtATime) {
     EXPECT_EQ(ReadProfile(record, L"Update", L"Vorversion"), L"10.1.0.3");
     EXPECT_NE(ReadProfile(record, L"Update", L"Datum"), L"");
     EXPECT_NE(ReadProfile(record, L"Update", L"Uhrzeit"), L"");
+}
+
+TEST(ArchiveSafety, AFolderNameThePlatformWouldChangeIsNeverEmptied) {
+    // The program folder's name ends in a blank or a dot, which the platform
+    // strips where it normalises a name: the folder without it, someone
+    // else's, stands beside it.
+    struct Case {
+        const char* Name;
+        const wchar_t* Suffix;
+        bool Extended;  // named in the "\\?\" form
+    };
+    const Case cases[] = {
+        {"final blank", L" ", false},
+        {"final blank, extended-length form", L" ", true},
+        {"final dot, extended-length form", L".", true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"trail");
+        const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+        const std::wstring named = s.ProgramDir + c.Suffix;
+        ASSERT_TRUE(::MoveFileW((L"\\\\?\\" + s.ProgramDir).c_str(), (L"\\\\?\\" + named).c_str()));
+        MakeDirs(s.ProgramDir);
+        ASSERT_TRUE(::CopyFileW((L"\\\\?\\" + named + L"\\Velmora10.EXE").c_str(),
+                                (s.ProgramDir + L"\\Velmora10.EXE").c_str(), TRUE));
+        WriteBytes(s.ProgramDir + L"\\kanarie.txt", "someone else's");
+        const auto siblingBefore = TreeSnapshot(s.ProgramDir);
+        const auto namedBefore = TreeSnapshot(L"\\\\?\\" + named);
+
+        Program p(Updater(), L"\"" + std::wstring(c.Extended ? L"\\\\?\\" : L"") + named + L"\"");
+        const RunEnd end = RunThrough(p);
+        // Neither folder is touched. The archive step refuses and the run goes
+        // on, or, where the platform's profile functions read the start ini of
+        // the other folder, the run stops with a box.
+        EXPECT_EQ(TreeSnapshot(s.ProgramDir), siblingBefore);
+        EXPECT_EQ(TreeSnapshot(L"\\\\?\\" + named), namedBefore);
+        if (end.Exit == 0u) {
+            EXPECT_TRUE(end.Boxes.empty());
+            EXPECT_EQ(ReadProfile(Record(s), L"Update", L"Erfolg"), L"0");
+        } else {
+            EXPECT_EQ(end.Exit, 1u);
+            ASSERT_EQ(end.Boxes.size(), 1u);
+            EXPECT_TRUE(end.Boxes[0].Text.ends_with(kAbortLine));
+            EXPECT_FALSE(Exists(Record(s)));
+        }
+        RemoveTree(L"\\\\?\\" + named);
+    }
+}
+
+// A drive letter of the prefix's own that names a folder for as long as the
+// object lives.
+struct DriveAlias {
+    std::wstring Link;
+    DriveAlias(wchar_t letter, const std::wstring& folder) {
+        wchar_t prefix[MAX_PATH]{};
+        ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
+        Link = std::wstring(prefix) + L"/dosdevices/" + static_cast<wchar_t>(::towlower(letter)) + L":";
+        RunHostCommand(L"/bin/ln -sfn \"" + HostPath(folder) + L"\" \"" + Link + L"\"");
+    }
+    ~DriveAlias() { RunHostCommand(L"/bin/rm -f \"" + Link + L"\""); }
+};
+
+TEST(ArchiveSafety, AVelmoraFolderInsideTheProgramFolderIsFoundUnderAnyName) {
+    // The program folder is named by a second drive letter for the same place,
+    // or by its short name, while Velmora's ini, data or temporary folder lies
+    // inside it under its long name.
+    enum class Inside { Ini, Data, Temp };
+    struct Case {
+        const char* Name;
+        bool ShortName;  // else a drive alias
+        Inside What;
+    };
+    const Case cases[] = {
+        {"drive alias, ini folder inside", false, Inside::Ini},
+        {"drive alias, data folder inside", false, Inside::Data},
+        {"drive alias, temporary folder inside", false, Inside::Temp},
+        {"short name, ini folder inside", true, Inside::Ini},
+        {"short name, data folder inside", true, Inside::Data},
+        {"short name, temporary folder inside", true, Inside::Temp},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"alias");
+        auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+        // A name with a blank, so that it has a short name of its own.
+        const std::wstring program = root / L"Velmora Programm";
+        ASSERT_TRUE(::MoveFileW(s.ProgramDir.c_str(), program.c_str()));
+        s.ProgramDir = program;
+        std::wstring temp;
+        if (c.What == Inside::Ini) {
+            const std::wstring ini = program + L"\\Ini\\";
+            ASSERT_TRUE(::MoveFileW(s.IniDir.c_str(), ini.c_str()));
+            s.IniDir = ini;
+            WriteIni(program + L"\\VelmStart.ini", L"[Setup]\r\nIniPfad=" + ini + L"\r\n");
+        } else if (c.What == Inside::Data) {
+            const std::wstring base = program + L"\\Velmora\\";
+            ASSERT_TRUE(::MoveFileW(s.BaseDir.c_str(), base.c_str()));
+            s.BaseDir = base;
+            s.DataDir = base + L"Daten\\";
+            WriteIni(s.IniDir + L"velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + s.DataDir + L"\r\n");
+        } else {
+            temp = program + L"\\Temp\\";
+            MakeDirs(temp);
+        }
+        // Names and bytes only: once this process has seen the alias, the
+        // platform here names the folder's entries by it, and the snapshot's
+        // link test no longer holds.
+        const auto before = FilesIn(program);
+        std::unique_ptr<DriveAlias> alias;
+        std::wstring argument;
+        if (c.ShortName) {
+            wchar_t shortName[MAX_PATH]{};
+            ASSERT_NE(::GetShortPathNameW(program.c_str(), shortName, MAX_PATH), 0u);
+            argument = shortName;
+            ASSERT_NE(argument.substr(argument.rfind(L'\\')), L"\\Velmora Programm");
+        } else {
+            alias = std::make_unique<DriveAlias>(L'Q', root.Path());
+            argument = L"Q:\\Velmora Programm";
+            ASSERT_TRUE(Exists(argument + L"\\Velmora10.EXE"));
+        }
+
+        // The updater inherits the temporary folder.
+        wchar_t savedTmp[MAX_PATH]{}, savedTemp[MAX_PATH]{};
+        ::GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH);
+        ::GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
+        if (!temp.empty()) {
+            ::SetEnvironmentVariableW(L"TMP", temp.c_str());
+            ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
+        }
+        RunEnd end;
+        {
+            Program p(Updater(), L"\"" + argument + L"\"");
+            if (!temp.empty()) {
+                ::SetEnvironmentVariableW(L"TMP", savedTmp);
+                ::SetEnvironmentVariableW(L"TEMP", savedTemp);
+            }
+            end = RunThrough(p);
+        }
+        alias.reset();
+        // The archive step refuses; the run goes on with the backups.
+        EXPECT_EQ(end.Exit, 0u);
+        EXPECT_FALSE(Exists(program + L"\\vlmaltinst.zip"));
+        const auto after = FilesIn(program);
+        for (const auto& [name, content] : before) {
+            const auto it = after.find(name);
+            EXPECT_TRUE(it != after.end() && it->second == content) << testing::PrintToString(name);
+        }
+        EXPECT_TRUE(Exists(s.DataDir + L"VLM_Bkp_FAECHERKANON.dbf"));
+        EXPECT_EQ(ReadProfile(Record(s), L"Update", L"Erfolg"), L"0");
+    }
+}
+
+TEST(ArchiveSafety, AFileAppendedToWhileTheFolderIsEmptiedKeepsEveryByte) {
+    // Another program appends to a file of the program folder from the moment
+    // the emptying of that file's folder has begun. Where the file is deleted
+    // before the writer first gets in, the case did not happen: tried again.
+    bool happened = false;
+    for (int attempt = 0; attempt < 3 && !happened; ++attempt) {
+        TempDir root(L"append");
+        const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+        // Enough files beside it that the emptying of its folder takes a while.
+        const std::wstring folder = s.ProgramDir + L"\\Protokolle";
+        MakeDirs(folder);
+        for (int i = 0; i < 3000; ++i) WriteBytes(folder + L"\\p" + std::to_wstring(i) + L".txt", "x");
+        // Late among the names, and another name each time: the file system's
+        // order of names is its own.
+        const std::wstring log = folder + L"\\zz_laufend" + std::to_wstring(attempt) + L".log";
+        const std::string begin = "begin\n";
+        std::string written = begin;
+        WriteBytes(log, written);
+
+        // Signalled by the first name that goes from the folder.
+        HANDLE change = ::FindFirstChangeNotificationW(folder.c_str(), FALSE, FILE_NOTIFY_CHANGE_FILE_NAME);
+        ASSERT_NE(change, INVALID_HANDLE_VALUE);
+        std::atomic<bool> stop{false};
+        std::thread writer([&] {
+            while (!stop && ::WaitForSingleObject(change, 50) == WAIT_TIMEOUT) {
+            }
+            for (int n = 0; !stop; ++n) {
+                HANDLE h = ::CreateFileW(log.c_str(), FILE_APPEND_DATA,
+                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                         0, nullptr);
+                if (h == INVALID_HANDLE_VALUE) {
+                    if (::GetLastError() != ERROR_SHARING_VIOLATION) break;  // gone
+                    continue;
+                }
+                const std::string line = "line " + std::to_string(n) + "\n";
+                DWORD done = 0;
+                if (::WriteFile(h, line.data(), static_cast<DWORD>(line.size()), &done, nullptr) &&
+                    done == line.size())
+                    written += line;
+                ::CloseHandle(h);
+            }
+        });
+        Program p(Updater(), L"\"" + s.ProgramDir + L"\"");
+        const RunEnd end = RunThrough(p);
+        stop = true;
+        writer.join();
+        ::FindCloseChangeNotification(change);
+        EXPECT_EQ(end.Exit, 0u);
+        happened = written != begin;
+        // Every byte the writer got in is still in the folder.
+        if (happened) {
+            EXPECT_EQ(ReadBytes(log), written);
+        } else if (!Exists(log)) {
+            EXPECT_EQ(FilesInArchive(s.ProgramDir + L"\\vlmaltinst.zip")[log.substr(s.ProgramDir.size() + 1)], begin);
+        }
+    }
+    EXPECT_TRUE(happened) << "the writer never got in before the file was deleted";
 }
 
 // A small file system of its own, mounted for the object's lifetime; needs the

@@ -10,7 +10,7 @@
 #include "SampleInstall.h"
 #include "RunLogs.h"
 #include "TestFiles.h"
-#include "ZipReader.h"
+#include "ArchiveFiles.h"
 
 using namespace vlmtest;
 
@@ -436,30 +436,6 @@ TEST(DirectoryRun, AbbruchAfterAFailedRecordWriteRestoresTheFolder) {
     EXPECT_EQ(exit, 1u);
     EXPECT_EQ(lines, Restored(kCompleteLog));
     EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
-}
-
-// The names of the files below a folder and their content, as an archive of
-// it holds them (entry names without their first component).
-std::map<std::wstring, std::string> FilesIn(const std::wstring& dir) {
-    std::map<std::wstring, std::string> files;
-    for (const auto& name : ListTree(dir)) files[name] = ReadBytes(dir + L"\\" + name).value();
-    return files;
-}
-
-std::map<std::wstring, std::string> FilesInArchive(const std::wstring& path) {
-    std::map<std::wstring, std::string> files;
-    ZipReader zip(path);
-    for (const auto& e : zip.Entries()) {
-        std::string content;
-        zip.Extract(e, [&](const unsigned char* p, std::size_t n) {
-            content.append(reinterpret_cast<const char*>(p), n);
-            return true;
-        });
-        std::wstring name = e.WideName.substr(e.WideName.find(L'/') + 1);
-        std::replace(name.begin(), name.end(), L'/', L'\\');
-        files[name] = content;
-    }
-    return files;
 }
 
 TEST(DirectoryRun, ARestoreThatCannotFinishKeepsTheCompleteArchive) {
