@@ -76,7 +76,6 @@ ZipWriter::ZipWriter(const std::wstring& path, std::size_t bufferSize, unsigned 
     : path_(path),
       bufferSize_(std::clamp<std::size_t>(bufferSize, 16, std::size_t{1} << 30)),
       out_(new unsigned char[bufferSize_]),
-      tail_(new unsigned char[DictionarySize]),
       lastBeat_(::GetTickCount64()) {
     file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) RaiseError(LastErrorText(L"Das Archiv kann nicht angelegt werden:", path));
@@ -238,6 +237,11 @@ void ZipWriter::Work() noexcept {
         }
         bool ok = ready;
         try {
+            for (Read& r : job->reads) {
+                if (ok) ok = ReadAll(r, job->in.get() + r.at, job->error);
+                r.source.reset();  // the last read of a file closes it, here rather than on the calling thread
+            }
+            job->reads.clear();
             for (Piece& p : job->pieces) {
                 if (!ok) break;
                 ok = deflateReset(&zs) == Z_OK &&
@@ -329,7 +333,9 @@ std::unique_ptr<ZipWriter::Job> ZipWriter::NewJob(std::size_t input) {
         job->inCapacity = input;
     }
     job->inUsed = job->outUsed = 0;
+    job->reads.clear();
     job->pieces.clear();
+    job->error.clear();
     job->done = job->failed = false;
     return job;
 }
@@ -369,7 +375,7 @@ bool ZipWriter::WriteFront(bool wait) {
         if (!wait) return false;
         Beat();
     }
-    if (job.failed) RaiseError(L"zlib: deflate fehlgeschlagen");
+    if (job.failed) RaiseError(job.error.empty() ? std::wstring(L"zlib: deflate fehlgeschlagen") : job.error);
     for (const Piece& p : job.pieces) {
         Entry& e = pending_.front();
         if (p.first) {
@@ -399,53 +405,54 @@ bool ZipWriter::WriteFront(bool wait) {
     return true;
 }
 
-// Reads until `want` bytes are in or the file ends; a file cannot grow while
-// others may only read it, but it may have been shorter than its size said.
-std::size_t ZipWriter::ReadUpTo(HANDLE source, const std::wstring& sourcePath, unsigned char* to, std::size_t want) {
+// Reads r.length bytes from r.offset on; false, with the reason, when the file
+// cannot be read or ends before them.
+bool ZipWriter::ReadAll(const Read& r, unsigned char* to, std::wstring& error) {
     std::size_t got = 0;
-    while (got < want) {
-        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(want - got, 1u << 30));
+    while (got < r.length) {
+        const std::uint64_t at = r.offset + got;
+        OVERLAPPED where{};
+        where.Offset = static_cast<DWORD>(at);
+        where.OffsetHigh = static_cast<DWORD>(at >> 32);
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(r.length - got, 1u << 30));
         DWORD n = 0;
-        if (!::ReadFile(source, to + got, ask, &n, nullptr))
-            RaiseError(LastErrorText(L"Die Datei kann nicht gelesen werden:", sourcePath));
-        if (n == 0) break;
+        if (!::ReadFile(r.source->handle.get(), to + got, ask, &n, &where)) {
+            error = ::GetLastError() == ERROR_HANDLE_EOF
+                        ? L"Die Datei ist kürzer als beim Öffnen: " + r.source->path
+                        : LastErrorText(L"Die Datei kann nicht gelesen werden:", r.source->path);
+            return false;
+        }
+        if (n == 0) {
+            error = L"Die Datei ist kürzer als beim Öffnen: " + r.source->path;
+            return false;
+        }
         got += n;
     }
-    Beat();
-    return got;
+    return true;
 }
 
-// A large file, cut into blocks. Each job carries the last DictionarySize
-// bytes before its first block, so that a worker needs nothing of the job
-// before it. The entry ends where the reading ends: a file found shorter than
-// its size at open time is archived as read, with the CRC of what was read.
-void ZipWriter::AddBlocks(HANDLE source, const std::wstring& sourcePath, std::uint64_t size) {
+// A large file, cut into blocks. Each job reads the DictionarySize bytes
+// before its first block as well, so that a worker needs nothing of the job
+// before it.
+void ZipWriter::AddBlocks(const std::shared_ptr<Source>& source, std::uint64_t size) {
     constexpr std::size_t kJobBlocks = 4;
-    std::uint64_t left = size;
-    tailUsed_ = 0;
-    bool first = true, end = false;
-    while (!end) {
+    static_assert(kJobBlocks * BlockSize >= DictionarySize);
+    for (std::uint64_t done = 0; done < size;) {
+        const std::size_t dictionary = done == 0 ? 0 : DictionarySize;
+        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, kJobBlocks * BlockSize));
         std::unique_ptr<Job> job = NewJob(DictionarySize + kJobBlocks * BlockSize);
-        std::memcpy(job->in.get(), tail_.get(), tailUsed_);
-        const std::size_t start = tailUsed_;
-        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kJobBlocks * BlockSize));
-        const std::size_t got = ReadUpTo(source, sourcePath, job->in.get() + start, want);
-        left -= got;
-        end = got < want || left == 0;
-        job->inUsed = start + got;
-        for (std::size_t off = 0; off < got || (end && got == 0 && off == 0); off += BlockSize) {
+        job->reads.push_back(Read{source, done - dictionary, 0, dictionary + want});
+        job->inUsed = dictionary + want;
+        for (std::size_t off = 0; off < want; off += BlockSize) {
             Piece p;
-            p.at = start + off;
-            p.length = std::min(BlockSize, got - off);
+            p.at = dictionary + off;
+            p.length = std::min(BlockSize, want - off);
             p.dictionary = std::min(DictionarySize, p.at);
-            p.first = first;
-            p.last = end && off + p.length == got;
-            first = false;
+            p.first = done == 0 && off == 0;
+            p.last = done + off + p.length == size;
             job->pieces.push_back(p);
-            if (got == 0) break;
         }
-        tailUsed_ = std::min(DictionarySize, job->inUsed);
-        std::memcpy(tail_.get(), job->in.get() + job->inUsed - tailUsed_, tailUsed_);
+        done += want;
         Submit(std::move(job));
     }
 }
@@ -456,51 +463,70 @@ void ZipWriter::AddFile(const std::wstring& sourcePath, const std::wstring& entr
         unique_hfile source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!source) RaiseError(LastErrorText(L"Die Datei kann nicht geöffnet werden:", sourcePath));
-        // Only what the entry needs: GetFileInformationByHandle would also look up
-        // the volume serial number, which costs more than the open itself under Wine.
-        FILE_BASIC_INFO basic;
         FILE_STANDARD_INFO standard;
-        if (!::GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic) ||
-            !::GetFileInformationByHandleEx(source.get(), FileStandardInfo, &standard, sizeof standard))
-            RaiseError(LastErrorText(L"Zeit und Attribute der Datei sind nicht lesbar:", sourcePath));
-
-        Entry e;
-        e.name = Utf8(entryName);
-        if (e.name.size() > kMax16) RaiseError(L"Der Name ist zu lang für das Archiv: " + entryName);
-        e.source = sourcePath;
-        const auto size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
-        // The share mode keeps the size from growing, so Zip64 is decided here,
-        // before the local header is written.
-        e.zip64Sizes = NeedsZip64Sizes(size);
-        const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
-        const std::uint32_t dos = DosDateTime(lastWrite);
-        e.time = static_cast<std::uint16_t>(dos);
-        e.date = static_cast<std::uint16_t>(dos >> 16);
-        e.attributes = basic.FileAttributes;
-        e.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
-        pending_.push_back(std::move(e));
-
-        if (size > WholeFileLimit) {
-            if (batch_) Submit(std::move(batch_));  // the files before it come first
-            AddBlocks(source.get(), sourcePath, size);
-            return;
-        }
-        // Small files are gathered into one job until it holds this much.
-        constexpr std::size_t kBatch = std::size_t{512} << 10;
-        const auto n = static_cast<std::size_t>(size);
-        if (batch_ && batch_->inUsed + n > batch_->inCapacity) Submit(std::move(batch_));
-        if (!batch_) batch_ = NewJob(std::max(kBatch, n));
-        Piece p;
-        p.at = batch_->inUsed;
-        p.length = ReadUpTo(source.get(), sourcePath, batch_->in.get() + p.at, n);
-        p.first = p.last = true;
-        batch_->inUsed += p.length;
-        batch_->pieces.push_back(p);
-        if (batch_->inUsed >= kBatch) Submit(std::move(batch_));
+        if (!::GetFileInformationByHandleEx(source.get(), FileStandardInfo, &standard, sizeof standard))
+            RaiseError(LastErrorText(L"Die Größe der Datei ist nicht lesbar:", sourcePath));
+        AddOpened(std::move(source), static_cast<std::uint64_t>(standard.EndOfFile.QuadPart), sourcePath, entryName);
     } catch (...) {
         failed_ = true;
         throw;
     }
+}
+
+void ZipWriter::AddFile(unique_hfile source, std::uint64_t size, const std::wstring& sourcePath,
+                        const std::wstring& entryName) {
+    RaiseIfUnusable();
+    try {
+        AddOpened(std::move(source), size, sourcePath, entryName);
+    } catch (...) {
+        failed_ = true;
+        throw;
+    }
+}
+
+void ZipWriter::AddOpened(unique_hfile source, std::uint64_t size, const std::wstring& sourcePath,
+                          const std::wstring& entryName) {
+    Beat();
+    // Only what the entry needs: GetFileInformationByHandle would also look up
+    // the volume serial number, which costs more than the open itself under Wine.
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic))
+        RaiseError(LastErrorText(L"Zeit und Attribute der Datei sind nicht lesbar:", sourcePath));
+
+    Entry e;
+    e.name = Utf8(entryName);
+    if (e.name.size() > kMax16) RaiseError(L"Der Name ist zu lang für das Archiv: " + entryName);
+    e.source = sourcePath;
+    // The share mode keeps the size from changing, so Zip64 is decided here,
+    // before the local header is written.
+    e.zip64Sizes = NeedsZip64Sizes(size);
+    const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
+    const std::uint32_t dos = DosDateTime(lastWrite);
+    e.time = static_cast<std::uint16_t>(dos);
+    e.date = static_cast<std::uint16_t>(dos >> 16);
+    e.attributes = basic.FileAttributes;
+    e.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+    pending_.push_back(std::move(e));
+    auto shared = std::make_shared<Source>(Source{std::move(source), sourcePath});
+
+    if (size > WholeFileLimit) {
+        if (batch_) Submit(std::move(batch_));  // the files before it come first
+        AddBlocks(shared, size);
+        return;
+    }
+    // Small files are gathered into one job until it holds this much.
+    constexpr std::size_t kBatch = std::size_t{512} << 10;
+    const auto n = static_cast<std::size_t>(size);
+    if (batch_ && batch_->inUsed + n > batch_->inCapacity) Submit(std::move(batch_));
+    if (!batch_) batch_ = NewJob(std::max(kBatch, n));
+    Piece p;
+    p.at = batch_->inUsed;
+    p.length = n;
+    p.first = p.last = true;
+    if (n > 0) batch_->reads.push_back(Read{std::move(shared), 0, p.at, n});
+    batch_->inUsed += n;
+    batch_->pieces.push_back(p);
+    if (batch_->inUsed >= kBatch) Submit(std::move(batch_));
 }
 
 void ZipWriter::Close() {

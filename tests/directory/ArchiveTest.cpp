@@ -13,6 +13,7 @@
 #include "Haupt.h"
 #include "StepWindow.h"
 #include "TestFiles.h"
+#include "ZipReader.h"
 #include "ZipWriter.h"
 
 using namespace vlmtest;
@@ -288,6 +289,76 @@ TEST(ZipWriter, RaisesWhenTheArchiveOrASourceCannotBeOpened) {
     // An archive missing a file must never pass for complete.
     EXPECT_THROW(archive.AddFile(root / L"da.txt", L"noch.txt"), EFehler);
     EXPECT_THROW(archive.Close(), EFehler);
+}
+
+unique_hfile OpenForReading(const std::wstring& path) {
+    return unique_hfile(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+// The walk hands over the handle it opened and checked: the writer reads it
+// on its workers at given offsets, whatever the caller did with the file
+// pointer, and closes every handle once it is read.
+TEST(ZipWriter, ArchivesAndClosesTheHandlesItIsGiven) {
+    TempDir root{L"zh"};
+    std::string large(3 * ZipWriter::WholeFileLimit + 12345, '\0');
+    for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>((i * 7919) >> 5 ^ i >> 13);
+    const std::map<std::wstring, std::string> files = {
+        {L"klein.txt", "klein, aber da"}, {L"leer.txt", ""}, {L"gross.bin", large}};
+    {
+        ZipWriter archive(root / L"a.zip", ZipWriter::DefaultBufferSize, 2);
+        for (const auto& [name, content] : files) {
+            WriteBytes(root / name, content);
+            unique_hfile source = OpenForReading(root / name);
+            ASSERT_TRUE(source);
+            ::SetFilePointer(source.get(), 3, nullptr, FILE_BEGIN);
+            archive.AddFile(std::move(source), content.size(), root / name, name);
+        }
+        archive.Close();
+    }
+    for (const auto& [name, content] : files) {
+        // Only possible once no handle of the writer's is left open.
+        unique_hfile exclusive(::CreateFileW((root / name).c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                                             FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(exclusive) << testing::PrintToString(name);
+    }
+    ZipReader reader(root / L"a.zip");
+    ASSERT_EQ(reader.Entries().size(), files.size());
+    for (const auto& e : reader.Entries()) {
+        SCOPED_TRACE(testing::PrintToString(e.WideName));
+        std::string content;
+        EXPECT_TRUE(reader.Extract(e, [&](const unsigned char* p, std::size_t n) {
+            content.append(reinterpret_cast<const char*>(p), n);
+            return true;
+        }));
+        EXPECT_TRUE(content == files.at(e.WideName));
+    }
+}
+
+// A file that ends before the size it was added with would otherwise stand in
+// the archive with a wrong size or, cut into blocks, an unfinished stream.
+TEST(ZipWriter, RaisesWhenAFileIsShorterThanTheSizeItWasAddedWith) {
+    struct Case {
+        const char* What;
+        std::size_t Real, Claimed;
+    };
+    for (const Case& c : {Case{"deflated whole", 100, 101},
+                          Case{"cut into blocks", ZipWriter::WholeFileLimit + 5000, 2 * ZipWriter::WholeFileLimit}}) {
+        SCOPED_TRACE(c.What);
+        TempDir root{L"zs"};
+        WriteBytes(root / L"kurz.bin", std::string(c.Real, 'x'));
+        WriteBytes(root / L"danach.txt", "danach");
+        ZipWriter archive(root / L"a.zip");
+        std::wstring error;
+        try {
+            archive.AddFile(OpenForReading(root / L"kurz.bin"), c.Claimed, root / L"kurz.bin", L"kurz.bin");
+            archive.AddFile(root / L"danach.txt", L"danach.txt");
+            archive.Close();
+        } catch (const EFehler& e) {
+            error = e.Message;
+        }
+        EXPECT_NE(error.find(L"kurz.bin"), std::wstring::npos) << testing::PrintToString(error);
+    }
 }
 
 TEST(ZipWriter, GivesZip64SizesToEveryFileDeflateMightGrowPast4GiB) {
