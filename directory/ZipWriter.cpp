@@ -76,6 +76,7 @@ ZipWriter::ZipWriter(const std::wstring& path, std::size_t bufferSize, unsigned 
     : path_(path),
       bufferSize_(std::clamp<std::size_t>(bufferSize, 16, std::size_t{1} << 30)),
       out_(new unsigned char[bufferSize_]),
+      tail_(new unsigned char[DictionarySize]),
       lastBeat_(::GetTickCount64()) {
     file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file_) RaiseError(LastErrorText(L"Das Archiv kann nicht angelegt werden:", path));
@@ -237,11 +238,6 @@ void ZipWriter::Work() noexcept {
         }
         bool ok = ready;
         try {
-            for (Read& r : job->reads) {
-                if (ok) ok = ReadAll(r, job->in.get() + r.at, job->error);
-                r.source.reset();  // the last read of a file closes it, here rather than on the calling thread
-            }
-            job->reads.clear();
             for (Piece& p : job->pieces) {
                 if (!ok) break;
                 ok = deflateReset(&zs) == Z_OK &&
@@ -333,9 +329,7 @@ std::unique_ptr<ZipWriter::Job> ZipWriter::NewJob(std::size_t input) {
         job->inCapacity = input;
     }
     job->inUsed = job->outUsed = 0;
-    job->reads.clear();
     job->pieces.clear();
-    job->error.clear();
     job->done = job->failed = false;
     return job;
 }
@@ -375,7 +369,7 @@ bool ZipWriter::WriteFront(bool wait) {
         if (!wait) return false;
         Beat();
     }
-    if (job.failed) RaiseError(job.error.empty() ? std::wstring(L"zlib: deflate fehlgeschlagen") : job.error);
+    if (job.failed) RaiseError(L"zlib: deflate fehlgeschlagen");
     for (const Piece& p : job.pieces) {
         Entry& e = pending_.front();
         if (p.first) {
@@ -405,54 +399,62 @@ bool ZipWriter::WriteFront(bool wait) {
     return true;
 }
 
-// Reads r.length bytes from r.offset on; false, with the reason, when the file
-// cannot be read or ends before them.
-bool ZipWriter::ReadAll(const Read& r, unsigned char* to, std::wstring& error) {
+// Reads from offset on until `want` bytes are in or the file ends; a file
+// cannot grow while others may only read it, but it may have been shorter
+// than its size said. The offset is given with each read, so that the
+// handle's file pointer (a caller's handle may have moved it) does not matter.
+std::size_t ZipWriter::ReadUpTo(HANDLE source, const std::wstring& sourcePath, std::uint64_t offset,
+                                unsigned char* to, std::size_t want) {
     std::size_t got = 0;
-    while (got < r.length) {
-        const std::uint64_t at = r.offset + got;
-        OVERLAPPED where{};
-        where.Offset = static_cast<DWORD>(at);
-        where.OffsetHigh = static_cast<DWORD>(at >> 32);
-        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(r.length - got, 1u << 30));
+    while (got < want) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset + got);
+        at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
+        const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(want - got, 1u << 30));
         DWORD n = 0;
-        if (!::ReadFile(r.source->handle.get(), to + got, ask, &n, &where)) {
-            error = ::GetLastError() == ERROR_HANDLE_EOF
-                        ? L"Die Datei ist kürzer als beim Öffnen: " + r.source->path
-                        : LastErrorText(L"Die Datei kann nicht gelesen werden:", r.source->path);
-            return false;
+        if (!::ReadFile(source, to + got, ask, &n, &at)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF) break;
+            RaiseError(LastErrorText(L"Die Datei kann nicht gelesen werden:", sourcePath));
         }
-        if (n == 0) {
-            error = L"Die Datei ist kürzer als beim Öffnen: " + r.source->path;
-            return false;
-        }
+        if (n == 0) break;
         got += n;
     }
-    return true;
+    Beat();
+    return got;
 }
 
-// A large file, cut into blocks. Each job reads the DictionarySize bytes
-// before its first block as well, so that a worker needs nothing of the job
-// before it.
-void ZipWriter::AddBlocks(const std::shared_ptr<Source>& source, std::uint64_t size) {
+// A large file, cut into blocks. Each job carries the last DictionarySize
+// bytes before its first block, so that a worker needs nothing of the job
+// before it. The entry ends where the reading ends: a file found shorter than
+// its size at open time is archived as read, with the CRC of what was read.
+void ZipWriter::AddBlocks(HANDLE source, const std::wstring& sourcePath, std::uint64_t size) {
     constexpr std::size_t kJobBlocks = 4;
-    static_assert(kJobBlocks * BlockSize >= DictionarySize);
-    for (std::uint64_t done = 0; done < size;) {
-        const std::size_t dictionary = done == 0 ? 0 : DictionarySize;
-        const auto want = static_cast<std::size_t>(std::min<std::uint64_t>(size - done, kJobBlocks * BlockSize));
+    std::uint64_t left = size, read = 0;
+    tailUsed_ = 0;
+    bool first = true, end = false;
+    while (!end) {
         std::unique_ptr<Job> job = NewJob(DictionarySize + kJobBlocks * BlockSize);
-        job->reads.push_back(Read{source, done - dictionary, 0, dictionary + want});
-        job->inUsed = dictionary + want;
-        for (std::size_t off = 0; off < want; off += BlockSize) {
+        std::memcpy(job->in.get(), tail_.get(), tailUsed_);
+        const std::size_t start = tailUsed_;
+        const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kJobBlocks * BlockSize));
+        const std::size_t got = ReadUpTo(source, sourcePath, read, job->in.get() + start, want);
+        read += got;
+        left -= got;
+        end = got < want || left == 0;
+        job->inUsed = start + got;
+        for (std::size_t off = 0; off < got || (end && got == 0 && off == 0); off += BlockSize) {
             Piece p;
-            p.at = dictionary + off;
-            p.length = std::min(BlockSize, want - off);
+            p.at = start + off;
+            p.length = std::min(BlockSize, got - off);
             p.dictionary = std::min(DictionarySize, p.at);
-            p.first = done == 0 && off == 0;
-            p.last = done + off + p.length == size;
+            p.first = first;
+            p.last = end && off + p.length == got;
+            first = false;
             job->pieces.push_back(p);
+            if (got == 0) break;
         }
-        done += want;
+        tailUsed_ = std::min(DictionarySize, job->inUsed);
+        std::memcpy(tail_.get(), job->in.get() + job->inUsed - tailUsed_, tailUsed_);
         Submit(std::move(job));
     }
 }
@@ -465,39 +467,38 @@ void ZipWriter::AddFile(const std::wstring& sourcePath, const std::wstring& entr
         if (!source) RaiseError(LastErrorText(L"Die Datei kann nicht geöffnet werden:", sourcePath));
         FILE_STANDARD_INFO standard;
         if (!::GetFileInformationByHandleEx(source.get(), FileStandardInfo, &standard, sizeof standard))
-            RaiseError(LastErrorText(L"Die Größe der Datei ist nicht lesbar:", sourcePath));
-        AddOpened(std::move(source), static_cast<std::uint64_t>(standard.EndOfFile.QuadPart), sourcePath, entryName);
+            RaiseError(LastErrorText(L"Zeit und Attribute der Datei sind nicht lesbar:", sourcePath));
+        AddOpened(source.get(), static_cast<std::uint64_t>(standard.EndOfFile.QuadPart), sourcePath, entryName);
     } catch (...) {
         failed_ = true;
         throw;
     }
 }
 
-void ZipWriter::AddFile(unique_hfile source, std::uint64_t size, const std::wstring& sourcePath,
+void ZipWriter::AddFile(HANDLE source, std::uint64_t size, const std::wstring& sourcePath,
                         const std::wstring& entryName) {
     RaiseIfUnusable();
     try {
-        AddOpened(std::move(source), size, sourcePath, entryName);
+        AddOpened(source, size, sourcePath, entryName);
     } catch (...) {
         failed_ = true;
         throw;
     }
 }
 
-void ZipWriter::AddOpened(unique_hfile source, std::uint64_t size, const std::wstring& sourcePath,
+void ZipWriter::AddOpened(HANDLE source, std::uint64_t size, const std::wstring& sourcePath,
                           const std::wstring& entryName) {
-    Beat();
     // Only what the entry needs: GetFileInformationByHandle would also look up
     // the volume serial number, which costs more than the open itself under Wine.
     FILE_BASIC_INFO basic;
-    if (!::GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic))
+    if (!::GetFileInformationByHandleEx(source, FileBasicInfo, &basic, sizeof basic))
         RaiseError(LastErrorText(L"Zeit und Attribute der Datei sind nicht lesbar:", sourcePath));
 
     Entry e;
     e.name = Utf8(entryName);
     if (e.name.size() > kMax16) RaiseError(L"Der Name ist zu lang für das Archiv: " + entryName);
     e.source = sourcePath;
-    // The share mode keeps the size from changing, so Zip64 is decided here,
+    // The share mode keeps the size from growing, so Zip64 is decided here,
     // before the local header is written.
     e.zip64Sizes = NeedsZip64Sizes(size);
     const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
@@ -507,11 +508,10 @@ void ZipWriter::AddOpened(unique_hfile source, std::uint64_t size, const std::ws
     e.attributes = basic.FileAttributes;
     e.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
     pending_.push_back(std::move(e));
-    auto shared = std::make_shared<Source>(Source{std::move(source), sourcePath});
 
     if (size > WholeFileLimit) {
         if (batch_) Submit(std::move(batch_));  // the files before it come first
-        AddBlocks(shared, size);
+        AddBlocks(source, sourcePath, size);
         return;
     }
     // Small files are gathered into one job until it holds this much.
@@ -521,10 +521,9 @@ void ZipWriter::AddOpened(unique_hfile source, std::uint64_t size, const std::ws
     if (!batch_) batch_ = NewJob(std::max(kBatch, n));
     Piece p;
     p.at = batch_->inUsed;
-    p.length = n;
+    p.length = ReadUpTo(source, sourcePath, 0, batch_->in.get() + p.at, n);
     p.first = p.last = true;
-    if (n > 0) batch_->reads.push_back(Read{std::move(shared), 0, p.at, n});
-    batch_->inUsed += n;
+    batch_->inUsed += p.length;
     batch_->pieces.push_back(p);
     if (batch_->inUsed >= kBatch) Submit(std::move(batch_));
 }

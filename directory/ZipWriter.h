@@ -3,9 +3,8 @@
 // stream (zlib, default level); CRC-32 and both sizes are patched into the
 // local header once the data is written, so no data descriptor is needed.
 //
-// The calling thread opens the files (or is handed them open) and writes the
-// archive; the workers read, deflate and close them, so that the calling
-// thread's cost per file is the open alone. A file of up to WholeFileLimit
+// The calling thread opens and reads the files and writes the archive; the
+// workers only deflate bytes handed to them. A file of up to WholeFileLimit
 // bytes is deflated in one piece; a larger one is cut into blocks of
 // BlockSize, each deflated with the DictionarySize bytes before it as its
 // dictionary and ended with a sync flush (the last with finish), so that the
@@ -46,22 +45,20 @@ public:
     ZipWriter& operator=(const ZipWriter&) = delete;
 
     // Adds the file at sourcePath (opened as given, "\\?\" form included) as the
-    // entry entryName ("/" between the components). The file is opened here,
-    // with write access denied to others, and read later by a worker; the
-    // entry may be written by a later call. Raises EFehler when the file cannot
-    // be opened, or when reading or writing an earlier entry failed; errors
-    // come in the order the files were added. After an error the archive takes
-    // no more files and cannot be closed.
+    // entry entryName ("/" between the components). The file is opened and read
+    // here, with write access denied to others; the entry may be written by a
+    // later call. Raises EFehler when the file cannot be opened or read, or when
+    // writing an earlier entry fails; errors come in the order the files were
+    // added. After an error the archive takes no more files and cannot be closed.
     void AddFile(const std::wstring& sourcePath, const std::wstring& entryName);
 
     // The same for a file the caller has opened and checked: source must be
     // open for synchronous reading with write access denied to others (so it
-    // cannot change while the writer holds it), size its size on that handle.
-    // The writer takes the handle, reads it at given offsets on the workers and
-    // closes it once read; sourcePath only names the file in error messages.
-    // A file found shorter than size is an error.
-    void AddFile(unique_hfile source, std::uint64_t size, const std::wstring& sourcePath,
-                 const std::wstring& entryName);
+    // cannot grow meanwhile), size its size on that handle. The file is read
+    // from its start whatever the handle's file pointer, completely before the
+    // call returns; the caller keeps the handle. sourcePath names the file in
+    // error messages.
+    void AddFile(HANDLE source, std::uint64_t size, const std::wstring& sourcePath, const std::wstring& entryName);
 
     // Writes every entry still pending, the central directory and the end
     // records, and closes the file. Only after it has returned is the archive
@@ -73,8 +70,8 @@ public:
     unsigned Workers() const { return static_cast<unsigned>(threads_.size()); }
 
     // Called on the calling thread at least every BeatInterval milliseconds
-    // while the writer takes files or waits for the workers (for example, to
-    // let the platform see that a window's thread still looks at its queue).
+    // while the writer reads files or waits for the workers (for example, to let
+    // the platform see that a window's thread still looks at its queue).
     static constexpr unsigned BeatInterval = 250;
     void SetHeartbeat(std::function<void()> heartbeat) { heartbeat_ = std::move(heartbeat); }
 
@@ -106,27 +103,13 @@ private:
         std::size_t outAt = 0, outLength = 0;  // filled in by the worker
         std::uint32_t crc = 0;
     };
-    // An added file's handle, shared by the jobs that read it: the last one
-    // to let go closes it, on its worker.
-    struct Source {
-        unique_hfile handle;
-        std::wstring path;
-    };
-    // Bytes a worker reads into the job's input before it deflates.
-    struct Read {
-        std::shared_ptr<Source> source;
-        std::uint64_t offset = 0;        // in the file
-        std::size_t at = 0, length = 0;  // in the job's input
-    };
     // Input handed to a worker and the output it makes of it.
     struct Job {
         std::unique_ptr<unsigned char[]> in, out;
         std::size_t inCapacity = 0, inUsed = 0, outCapacity = 0, outUsed = 0;
-        std::vector<Read> reads;
         std::vector<Piece> pieces;
         std::size_t cost = 0;               // buffer bytes counted against the budget
         bool done = false, failed = false;  // set by the worker, under lock_
-        std::wstring error;                 // why it failed, when it was a read; set by the worker
     };
     class Lock;
 
@@ -135,10 +118,10 @@ private:
     // and the central record of an entry must carry alike.
     static void AppendEntryFields(std::vector<unsigned char>& record, const Entry& e);
     void AppendCentralRecord(const Entry& e);
-    void AddOpened(unique_hfile source, std::uint64_t size, const std::wstring& sourcePath,
-                   const std::wstring& entryName);
-    void AddBlocks(const std::shared_ptr<Source>& source, std::uint64_t size);
-    static bool ReadAll(const Read& r, unsigned char* to, std::wstring& error);
+    void AddOpened(HANDLE source, std::uint64_t size, const std::wstring& sourcePath, const std::wstring& entryName);
+    void AddBlocks(HANDLE source, const std::wstring& sourcePath, std::uint64_t size);
+    std::size_t ReadUpTo(HANDLE source, const std::wstring& sourcePath, std::uint64_t offset, unsigned char* to,
+                         std::size_t want);
     std::unique_ptr<Job> NewJob(std::size_t input);
     void Submit(std::unique_ptr<Job> job);
     bool WriteFront(bool wait);
@@ -168,6 +151,8 @@ private:
     std::unique_ptr<Job> batch_;               // small files gathered for the next job
     std::vector<std::unique_ptr<Job>> spare_;  // written jobs whose buffers are kept
     std::size_t inFlight_ = 0;                 // cost of the jobs in queue_
+    std::unique_ptr<unsigned char[]> tail_;    // the last DictionarySize bytes read of a large file
+    std::size_t tailUsed_ = 0;
 
     std::function<void()> heartbeat_;
     ULONGLONG lastBeat_ = 0;
