@@ -467,7 +467,7 @@ void ZipWriter::AddFile(const std::wstring& sourcePath, const std::wstring& entr
         if (!source) RaiseError(LastErrorText(L"Die Datei kann nicht geöffnet werden:", sourcePath));
         FILE_STANDARD_INFO standard;
         if (!::GetFileInformationByHandleEx(source.get(), FileStandardInfo, &standard, sizeof standard))
-            RaiseError(LastErrorText(L"Zeit und Attribute der Datei sind nicht lesbar:", sourcePath));
+            RaiseError(LastErrorText(L"Die Größe der Datei ist nicht lesbar:", sourcePath));
         AddOpened(source.get(), static_cast<std::uint64_t>(standard.EndOfFile.QuadPart), sourcePath, entryName);
     } catch (...) {
         failed_ = true;

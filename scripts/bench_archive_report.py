@@ -61,7 +61,8 @@ print("%s interleaved rounds: median (lowest–highest). Wall: the whole process
 if problems:
     print("**Runs that did not end as they should:** %s\n" % "; ".join(problems))
 
-titles = {"gross": "Large files", "viele": "Large files plus 4,000 small files"}
+titles = {"gross": "Large files", "viele": "Large files plus {:,} small files".format(
+    trees["viele"][1] - trees["gross"][1])}
 summary = []
 for tree in ("gross", "viele"):
     size, files = trees[tree]
@@ -74,7 +75,7 @@ for tree in ("gross", "viele"):
     step_cpu = med(cpu["ours"]) - med(cpu["small"])
     rss_small = med(get("small", updater_rss))
     rss_ours = med(get("ours", updater_rss))
-    print("### %s: %.1f MiB in %d files\n" % (titles[tree], size / 2**20, files))
+    print("#### %s: %.1f MiB in %d files\n" % (titles[tree], size / 2**20, files))
     print("| contender | wall s | CPU s | of which wineserver | peak RSS of the updater MiB | output MiB | wall / pigz -p1 | CPU / pigz -p1 |")
     print("| --- | ---: | ---: | ---: | ---: | ---: | ---: | ---: |")
 
