@@ -27,4 +27,5 @@ rm -rf "$dir/download"/* "$dir/source"
 # so its warning about that is kept out of the build's output).
 dpkg-source -x "$dir/download/zlib_${version#1:}.dsc" "$dir/source" >"$dir/download/unpack.log" 2>&1 ||
     { cat "$dir/download/unpack.log" >&2; exit 1; }
+rm -f "$dir"/zlib_*.orig.tar.*  # the copy dpkg-source leaves beside the unpacked tree
 printf '%s\n' "$version" > "$dir/source/.complete"
