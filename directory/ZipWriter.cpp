@@ -399,15 +399,23 @@ bool ZipWriter::WriteFront(bool wait) {
     return true;
 }
 
-// Reads until `want` bytes are in or the file ends; a file cannot grow while
-// others may only read it, but it may have been shorter than its size said.
-std::size_t ZipWriter::ReadUpTo(HANDLE source, const std::wstring& sourcePath, unsigned char* to, std::size_t want) {
+// Reads from offset on until `want` bytes are in or the file ends; a file
+// cannot grow while others may only read it, but it may have been shorter
+// than its size said. The offset is given with each read, so that the
+// handle's file pointer (a caller's handle may have moved it) does not matter.
+std::size_t ZipWriter::ReadUpTo(HANDLE source, const std::wstring& sourcePath, std::uint64_t offset,
+                                unsigned char* to, std::size_t want) {
     std::size_t got = 0;
     while (got < want) {
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset + got);
+        at.OffsetHigh = static_cast<DWORD>((offset + got) >> 32);
         const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(want - got, 1u << 30));
         DWORD n = 0;
-        if (!::ReadFile(source, to + got, ask, &n, nullptr))
+        if (!::ReadFile(source, to + got, ask, &n, &at)) {
+            if (::GetLastError() == ERROR_HANDLE_EOF) break;
             RaiseError(LastErrorText(L"Die Datei kann nicht gelesen werden:", sourcePath));
+        }
         if (n == 0) break;
         got += n;
     }
@@ -421,7 +429,7 @@ std::size_t ZipWriter::ReadUpTo(HANDLE source, const std::wstring& sourcePath, u
 // its size at open time is archived as read, with the CRC of what was read.
 void ZipWriter::AddBlocks(HANDLE source, const std::wstring& sourcePath, std::uint64_t size) {
     constexpr std::size_t kJobBlocks = 4;
-    std::uint64_t left = size;
+    std::uint64_t left = size, read = 0;
     tailUsed_ = 0;
     bool first = true, end = false;
     while (!end) {
@@ -429,7 +437,8 @@ void ZipWriter::AddBlocks(HANDLE source, const std::wstring& sourcePath, std::ui
         std::memcpy(job->in.get(), tail_.get(), tailUsed_);
         const std::size_t start = tailUsed_;
         const std::size_t want = static_cast<std::size_t>(std::min<std::uint64_t>(left, kJobBlocks * BlockSize));
-        const std::size_t got = ReadUpTo(source, sourcePath, job->in.get() + start, want);
+        const std::size_t got = ReadUpTo(source, sourcePath, read, job->in.get() + start, want);
+        read += got;
         left -= got;
         end = got < want || left == 0;
         job->inUsed = start + got;
@@ -456,51 +465,67 @@ void ZipWriter::AddFile(const std::wstring& sourcePath, const std::wstring& entr
         unique_hfile source(::CreateFileW(sourcePath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         if (!source) RaiseError(LastErrorText(L"Die Datei kann nicht geöffnet werden:", sourcePath));
-        // Only what the entry needs: GetFileInformationByHandle would also look up
-        // the volume serial number, which costs more than the open itself under Wine.
-        FILE_BASIC_INFO basic;
         FILE_STANDARD_INFO standard;
-        if (!::GetFileInformationByHandleEx(source.get(), FileBasicInfo, &basic, sizeof basic) ||
-            !::GetFileInformationByHandleEx(source.get(), FileStandardInfo, &standard, sizeof standard))
-            RaiseError(LastErrorText(L"Zeit und Attribute der Datei sind nicht lesbar:", sourcePath));
-
-        Entry e;
-        e.name = Utf8(entryName);
-        if (e.name.size() > kMax16) RaiseError(L"Der Name ist zu lang für das Archiv: " + entryName);
-        e.source = sourcePath;
-        const auto size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
-        // The share mode keeps the size from growing, so Zip64 is decided here,
-        // before the local header is written.
-        e.zip64Sizes = NeedsZip64Sizes(size);
-        const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
-        const std::uint32_t dos = DosDateTime(lastWrite);
-        e.time = static_cast<std::uint16_t>(dos);
-        e.date = static_cast<std::uint16_t>(dos >> 16);
-        e.attributes = basic.FileAttributes;
-        e.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
-        pending_.push_back(std::move(e));
-
-        if (size > WholeFileLimit) {
-            if (batch_) Submit(std::move(batch_));  // the files before it come first
-            AddBlocks(source.get(), sourcePath, size);
-            return;
-        }
-        // Small files are gathered into one job until it holds this much.
-        constexpr std::size_t kBatch = std::size_t{512} << 10;
-        const auto n = static_cast<std::size_t>(size);
-        if (batch_ && batch_->inUsed + n > batch_->inCapacity) Submit(std::move(batch_));
-        if (!batch_) batch_ = NewJob(std::max(kBatch, n));
-        Piece p;
-        p.at = batch_->inUsed;
-        p.length = ReadUpTo(source.get(), sourcePath, batch_->in.get() + p.at, n);
-        p.first = p.last = true;
-        batch_->inUsed += p.length;
-        batch_->pieces.push_back(p);
-        if (batch_->inUsed >= kBatch) Submit(std::move(batch_));
+        if (!::GetFileInformationByHandleEx(source.get(), FileStandardInfo, &standard, sizeof standard))
+            RaiseError(LastErrorText(L"Die Größe der Datei ist nicht lesbar:", sourcePath));
+        AddOpened(source.get(), static_cast<std::uint64_t>(standard.EndOfFile.QuadPart), sourcePath, entryName);
     } catch (...) {
         failed_ = true;
         throw;
     }
+}
+
+void ZipWriter::AddFile(HANDLE source, std::uint64_t size, const std::wstring& sourcePath,
+                        const std::wstring& entryName) {
+    RaiseIfUnusable();
+    try {
+        AddOpened(source, size, sourcePath, entryName);
+    } catch (...) {
+        failed_ = true;
+        throw;
+    }
+}
+
+void ZipWriter::AddOpened(HANDLE source, std::uint64_t size, const std::wstring& sourcePath,
+                          const std::wstring& entryName) {
+    // Only what the entry needs: GetFileInformationByHandle would also look up
+    // the volume serial number, which costs more than the open itself under Wine.
+    FILE_BASIC_INFO basic;
+    if (!::GetFileInformationByHandleEx(source, FileBasicInfo, &basic, sizeof basic))
+        RaiseError(LastErrorText(L"Zeit und Attribute der Datei sind nicht lesbar:", sourcePath));
+
+    Entry e;
+    e.name = Utf8(entryName);
+    if (e.name.size() > kMax16) RaiseError(L"Der Name ist zu lang für das Archiv: " + entryName);
+    e.source = sourcePath;
+    // The share mode keeps the size from growing, so Zip64 is decided here,
+    // before the local header is written.
+    e.zip64Sizes = NeedsZip64Sizes(size);
+    const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
+    const std::uint32_t dos = DosDateTime(lastWrite);
+    e.time = static_cast<std::uint16_t>(dos);
+    e.date = static_cast<std::uint16_t>(dos >> 16);
+    e.attributes = basic.FileAttributes;
+    e.crc = static_cast<std::uint32_t>(crc32(0, nullptr, 0));
+    pending_.push_back(std::move(e));
+
+    if (size > WholeFileLimit) {
+        if (batch_) Submit(std::move(batch_));  // the files before it come first
+        AddBlocks(source, sourcePath, size);
+        return;
+    }
+    // Small files are gathered into one job until it holds this much.
+    constexpr std::size_t kBatch = std::size_t{512} << 10;
+    const auto n = static_cast<std::size_t>(size);
+    if (batch_ && batch_->inUsed + n > batch_->inCapacity) Submit(std::move(batch_));
+    if (!batch_) batch_ = NewJob(std::max(kBatch, n));
+    Piece p;
+    p.at = batch_->inUsed;
+    p.length = ReadUpTo(source, sourcePath, 0, batch_->in.get() + p.at, n);
+    p.first = p.last = true;
+    batch_->inUsed += p.length;
+    batch_->pieces.push_back(p);
+    if (batch_->inUsed >= kBatch) Submit(std::move(batch_));
 }
 
 void ZipWriter::Close() {

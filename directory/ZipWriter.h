@@ -52,6 +52,14 @@ public:
     // added. After an error the archive takes no more files and cannot be closed.
     void AddFile(const std::wstring& sourcePath, const std::wstring& entryName);
 
+    // The same for a file the caller has opened and checked: source must be
+    // open for synchronous reading with write access denied to others (so it
+    // cannot grow meanwhile), size its size on that handle. The file is read
+    // from its start whatever the handle's file pointer, completely before the
+    // call returns; the caller keeps the handle. sourcePath names the file in
+    // error messages.
+    void AddFile(HANDLE source, std::uint64_t size, const std::wstring& sourcePath, const std::wstring& entryName);
+
     // Writes every entry still pending, the central directory and the end
     // records, and closes the file. Only after it has returned is the archive
     // complete; it raises EFehler for any error not yet reported.
@@ -110,8 +118,10 @@ private:
     // and the central record of an entry must carry alike.
     static void AppendEntryFields(std::vector<unsigned char>& record, const Entry& e);
     void AppendCentralRecord(const Entry& e);
+    void AddOpened(HANDLE source, std::uint64_t size, const std::wstring& sourcePath, const std::wstring& entryName);
     void AddBlocks(HANDLE source, const std::wstring& sourcePath, std::uint64_t size);
-    std::size_t ReadUpTo(HANDLE source, const std::wstring& sourcePath, unsigned char* to, std::size_t want);
+    std::size_t ReadUpTo(HANDLE source, const std::wstring& sourcePath, std::uint64_t offset, unsigned char* to,
+                         std::size_t want);
     std::unique_ptr<Job> NewJob(std::size_t input);
     void Submit(std::unique_ptr<Job> job);
     bool WriteFront(bool wait);

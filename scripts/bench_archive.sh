@@ -1,42 +1,52 @@
 #!/bin/bash
-# Benchmark of the archive step's archiving (archive_probe's walk into our ZIP
-# writer, with one deflate worker and with one per core) against Info-ZIP zip
-# and pigz with one and two threads, on a mixed tree of about 200 MiB and on
-# one large file (the tar of that tree); then the memory of archiving a 5 GiB
-# file against a small one.
+# Benchmark of the whole archive step (archive, place, empty) inside a real run
+# of the directory updater: the run on a sample installation whose program
+# folder also holds a tree, minus the run on the sample alone. Two trees:
+# about 200 MiB in 180 files (program libraries, help, data, pictures), and the
+# same plus 4,000 small files (256 B to 12 KiB) in nested folders. Beside it,
+# on the same trees: Info-ZIP 'zip -r -6' followed by 'rm -rf', and pigz -p1
+# and -p2 -6 of the tree's tar (one stream of the same bytes, no per-file cost).
+# Also the archiving alone (archive_probe's walk into the writer, inside the
+# process), deflate in memory in one thread, and the memory of archiving a
+# 5 GiB file against a small one.
 #
-#   scripts/bench_archive.sh [build dir] [work dir] [rounds]
+#   scripts/bench_archive.sh [build dir] [work dir] [rounds] [--small]
 #
-# The build dir must hold archive_probe.exe (cmake --build <dir> --target
-# archive_probe) and the wine-run wrapper. The rounds are interleaved: each
-# runs every contender once, each round starting with another one. Prints a
-# Markdown report: median and range over the rounds, and the machine's load
-# before and after (the numbers mean little on a busy machine).
+# The build dir must hold bench_run.exe and archive_probe.exe (cmake --build
+# <dir> --target bench_run archive_probe) and the wine-run wrapper. The rounds
+# are interleaved: each runs every contender once, each round starting with
+# another one. --small makes trees of a tenth of the size (to check the
+# harness, not to measure). Prints a Markdown report with the medians and
+# ranges, and the machine's load; numbers taken on a busy machine mean little.
 set -euo pipefail
 
 build=$(realpath "${1:-build}")
 work=$(realpath -m "${2:-/tmp/vlm-bench}")
 runs=${3:-5}
-probe="${PROBE:-$build/bin/archive_probe.exe}"  # PROBE: another build of it, e.g. with another zlib
+scale=1
+[ "${4:-}" = --small ] && scale=10
 wine_run="$build/wine-run"
-for tool in zip pigz tar /usr/bin/time /usr/bin/python3; do
+here=$(cd "$(dirname "$0")" && pwd)
+for tool in zip pigz tar /usr/bin/python3; do
     command -v "$tool" >/dev/null || { echo "missing: $tool" >&2; exit 1; }
 done
-[ -x "$wine_run" ] && [ -f "$probe" ] || { echo "build archive_probe in $build first" >&2; exit 1; }
+for exe in bench_run archive_probe VLMUpdaterP2_11; do
+    [ -f "$build/bin/$exe.exe" ] || { echo "build $exe in $build first" >&2; exit 1; }
+done
+[ -x "$wine_run" ] || { echo "no wine-run in $build" >&2; exit 1; }
 
 rm -rf "$work"
-mkdir -p "$work"
-tree="$work/Prog"
+mkdir -p "$work/trees" "$work/run"
 winpath() { echo "Z:$(realpath -m "$1" | tr / '\\')"; }
 
-# The tree: program files, help texts, data tables, pictures and archives that
-# do not compress, and thousands of small files in nested folders.
-/usr/bin/python3 - "$tree" <<'EOF'
+# The trees: "gross" holds the large files; "viele" is the same plus the small
+# ones. Nothing named like the sample's own files.
+/usr/bin/python3 - "$work/trees" "$scale" <<'EOF'
 import os, random, sys
-root = sys.argv[1]
+root, scale = sys.argv[1], int(sys.argv[2])
 rng = random.Random(1234)
-def put(rel, data):
-    path = os.path.join(root, rel)
+def put(tree, rel, data):
+    path = os.path.join(root, tree, rel)
     os.makedirs(os.path.dirname(path), exist_ok=True)
     with open(path, "wb") as f:
         f.write(data)
@@ -58,107 +68,126 @@ def text(size):
         n += len(w)
     return "".join(out).encode()[:size]
 def table(size):
-    rec = []
-    n = 0
+    rec, n = [], 0
     while n < size:
         r = b"%-30s%-20s%08d%6.2f" % (rng.choice(words).encode(), rng.choice(words).encode(),
                                       rng.randrange(10**8), rng.random() * 6)
         rec.append(r)
         n += len(r)
     return b"".join(rec)[:size]
+MiB = 2**20 // scale
+# 180 files, about 200 MiB: compressible program code, help pages, tables,
+# and pictures and an archive that do not compress.
 for i in range(8):
-    put("Programm/Modul%02d.dll" % i, program(6 * 2**20))
-put("Velmora10.EXE", program(12 * 2**20))
-for i in range(120):
-    put("Hilfe/Kapitel%02d/seite%03d.htm" % (i % 12, i), text(300 * 1024))
+    put("gross", "Programm/Modul%02d.dll" % i, program(6 * MiB))
+put("gross", "Programm/VelmKern.dll", program(12 * MiB))
+for i in range(158):
+    put("gross", "Hilfe/Kapitel%02d/seite%03d.htm" % (i % 12, i), text(300 * MiB // 1024))
 for i in range(6):
-    put("Daten/Tabelle%d.dbf" % i, table(5 * 2**20))
-for i in range(5):
-    put("Bilder/foto%d.jpg" % i, rng.randbytes(10 * 2**20))
-put("Setup/alt.zip", rng.randbytes(8 * 2**20))
-for i in range(4000):
+    put("gross", "Daten/Tabelle%d.dbf" % i, table(5 * MiB))
+for i in range(6):
+    put("gross", "Bilder/foto%d.jpg" % i, rng.randbytes(10 * MiB))
+put("gross", "Setup/alt.zip", rng.randbytes(8 * MiB))
+for i in range(4000 // scale):
     size = rng.randint(256, 12 * 1024)
     data = text(size) if i % 3 else program(size)
-    put("Vorlagen/%s/%s/v%04d.%s" % ("ABCDEFGHIJ"[i % 10], "xyz"[i % 3], i, ("rtf", "ini", "dat")[i % 3]), data)
+    put("klein", "Vorlagen/%s/%s/v%04d.%s" % ("ABCDEFGHIJ"[i % 10], "xyz"[i % 3], i, ("rtf", "ini", "dat")[i % 3]), data)
 EOF
-tree_bytes=$(du -sb "$tree" | cut -f1)
-tree_files=$(find "$tree" -type f | wc -l)
-mkdir -p "$work/Gross"
-(cd "$work" && tar -cf "$work/Gross/tree.tar" Prog)
-cat "$work/Gross/tree.tar" > /dev/null   # everything in the page cache for every contender
+mkdir -p "$work/trees/viele"
+cp -a "$work/trees/gross/." "$work/trees/viele/"
+cp -a "$work/trees/klein/." "$work/trees/viele/"
+rm -rf "$work/trees/klein"
+for set in gross viele; do
+    (cd "$work/trees" && tar -cf "$work/trees/$set.tar" "$set")
+    echo "$set $(du -sb "$work/trees/$set" | cut -f1) $(find "$work/trees/$set" -type f | wc -l)" >> "$work/trees.txt"
+done
+cat "$work/trees"/*.tar > /dev/null  # in the page cache for every contender
+
+# A running wineserver and the prefix's system processes, held up by a process
+# of ours until the end, so that no timed run pays for starting them.
+eval "$(grep '^export WINEPREFIX=' "$wine_run")"
+wineserver -p 60 >/dev/null 2>&1 || true
+touch "$work/hold"
+"$wine_run" "$build/bin/bench_run.exe" hold "$(winpath "$work/hold")" >/dev/null 2>&1 &
+trap 'rm -f "$work/hold"' EXIT
+sleep 2
 load_before=$(uptime)
 
-# A running wineserver for the prefix, so that no run pays for starting it.
-eval "$(grep '^export WINEPREFIX=' "$wine_run")"
-wineserver -p 60 >/dev/null 2>&1 || true  # already running is as good; never holding our output open
+measure() {  # tag command... ; one line in runs.jsonl
+    /usr/bin/python3 "$here/bench_measure.py" "$work/runs.jsonl" "$1" --prefix "$WINEPREFIX" -- "${@:2}" ||
+        echo "failed: $1" >&2
+}
+size() { echo "$1 $(stat -c %s "$2")" >> "$work/sizes.txt"; }
 
-probe_run() {  # tag commands... ; results in $work/<tag>.jsonl
-    local tag=$1
-    shift
-    printf '%s\n' "$@" > "$work/$tag.txt"
-    "$wine_run" "$probe" "$(winpath "$work/$tag.txt")" "$(winpath "$work/$tag.jsonl")" >/dev/null 2>&1
-}
-field() {  # tag line key
-    /usr/bin/python3 -c "import json,sys; print(json.loads(open(sys.argv[1]).readlines()[int(sys.argv[2])])[sys.argv[3]])" \
-        "$work/$1.jsonl" "$2" "$3"
-}
-timed() {  # set label command... ; appends "set label wall user sys maxrss_kib" to runs.txt
-    local set=$1 label=$2
-    shift 2
-    /usr/bin/time -f "$set $label %e %U %S %M" -a -o "$work/runs.txt" "$@"
-}
-
-# One contender on one set: "tree" is the folder Prog, "file" the folder Gross
-# holding only the tar of Prog.
+# One contender on one tree; every copy and layout is made before the clock runs.
 contender() {
-    local set=$1 label=$2 dir=Prog
-    [ "$set" = file ] && dir=Gross
-    local name="$work/$set-$label"
-    rm -f "$name.zip" "$name.gz"
+    local set=$1 label=$2 run="$work/run/$1-$2"
+    rm -rf "$run"
     case $label in
-        ours1 | oursN)
-            local workers=1
-            [ "$label" = oursN ] && workers=0
-            printf 'zip\t%s\t%s\t0\t%s\n' "$(winpath "$work/$dir")" "$(winpath "$name.zip")" "$workers" > "$name.txt"
-            timed "$set" "$label" "$wine_run" "$probe" "$(winpath "$name.txt")" "$(winpath "$name.jsonl")"
-            echo "$set $label $(field "$set-$label" 0 workers) $(field "$set-$label" 0 peak_working_set)" >> "$work/inner.txt"
+        small | ours)
+            "$wine_run" "$build/bin/bench_run.exe" layout "$(winpath "$run")" >/dev/null 2>&1
+            [ "$label" = ours ] && cp -a "$work/trees/$set/." "$run/Programm/"
+            measure "$set $label" "$wine_run" "$build/bin/bench_run.exe" run "$(winpath "$run")"
+            size "$set $label" "$run/Programm/vlmaltinst.zip"
+            ;;
+        alone)  # the archiving alone: the walk into the writer, inside the process, every worker
+            mkdir -p "$run"
+            cp -a "$work/trees/$set" "$run/Prog"
+            printf 'zip\t%s\t%s\n' "$(winpath "$run/Prog")" "$(winpath "$run/out.zip")" > "$run/commands.txt"
+            measure "$set $label" "$wine_run" "$build/bin/archive_probe.exe" \
+                "$(winpath "$run/commands.txt")" "$(winpath "$run/inner.jsonl")"
+            echo "{\"tree\": \"$set\", \"probe\": $(head -n1 "$run/inner.jsonl")}" >> "$work/alone.jsonl"
             ;;
         infozip)
-            (cd "$work" && timed "$set" "$label" zip -r -6 -q "$name.zip" "$dir")
+            mkdir -p "$run"
+            cp -a "$work/trees/$set" "$run/Prog"
+            measure "$set $label" sh -c "cd '$run' && zip -r -6 -q out.zip Prog && rm -rf Prog"
+            size "$set $label" "$run/out.zip"
             ;;
         pigz1 | pigz2)
-            # pigz makes one stream: of the tar of the tree, which is also the large file.
-            timed "$set" "$label" sh -c "pigz -p${label#pigz} -6 -c '$work/Gross/tree.tar' > '$name.gz'"
+            mkdir -p "$run"
+            measure "$set $label" sh -c "pigz -p${label#pigz} -6 -c '$work/trees/$set.tar' > '$run/out.gz'"
+            size "$set $label" "$run/out.gz"
             ;;
     esac
+    # The archive of the last round stays for the report; the copies go.
+    [ "$label" = ours ] && mv "$run/Programm/vlmaltinst.zip" "$work/$set-ours.zip"
+    rm -rf "$run"
 }
 
-: > "$work/runs.txt"
-: > "$work/inner.txt"
-contenders=(ours1 oursN pigz1 pigz2 infozip)
-for run in $(seq "$runs"); do
-    for set in tree file; do
+: > "$work/runs.jsonl"
+: > "$work/sizes.txt"
+: > "$work/alone.jsonl"
+contenders=(small ours infozip pigz1 pigz2 alone)
+for round in $(seq "$runs"); do
+    for set in gross viele; do
         for i in "${!contenders[@]}"; do
-            contender "$set" "${contenders[$(((i + run) % ${#contenders[@]}))]}"
+            contender "$set" "${contenders[$(((i + round) % ${#contenders[@]}))]}"
         done
     done
 done
 
-# Where the time goes: reading through Wine, CRC-32, and deflate of the same
-# bytes by the Windows build of zlib in one thread, each on the tar of the tree.
-tar_win=$(winpath "$work/Gross/tree.tar")
-probe_run parts "$(printf 'read\t%s\t1048576\t0' "$tar_win")" "$(printf 'read\t%s\t1048576\t1' "$tar_win")" \
-    "$(printf 'deflate\t%s' "$tar_win")"
+# Deflate of the many-files tree's tar in memory, one thread, by the program's zlib.
+probe_run() {  # tag commands... ; results in $work/<tag>.jsonl
+    local tag=$1
+    shift
+    printf '%s\n' "$@" > "$work/$tag.txt"
+    "$wine_run" "$build/bin/archive_probe.exe" "$(winpath "$work/$tag.txt")" "$(winpath "$work/$tag.jsonl")" \
+        >/dev/null 2>&1
+}
+tar_win=$(winpath "$work/trees/viele.tar")
+probe_run parts "$(printf 'read\t%s\t1048576\t1' "$tar_win")" "$(printf 'deflate\t%s' "$tar_win")"
 
 # Memory: a 5 GiB file (sparse: zeros) against a small one, each in a fresh
 # process with every worker.
 mkdir -p "$work/mem-big/Gross" "$work/mem-small/Klein"
-truncate -s 5G "$work/mem-big/Gross/fuenf.bin"
-head -c 100000 "$work/Gross/tree.tar" > "$work/mem-small/Klein/klein.bin"
+truncate -s $((5 * 1024 / scale))M "$work/mem-big/Gross/fuenf.bin"
+head -c 100000 "$work/trees/viele.tar" > "$work/mem-small/Klein/klein.bin"
 probe_run mem-small "$(printf 'zip\t%s\t%s' "$(winpath "$work/mem-small/Klein")" "$(winpath "$work/mem-small.zip")")"
 probe_run mem-big "$(printf 'zip\t%s\t%s' "$(winpath "$work/mem-big/Gross")" "$(winpath "$work/mem-big.zip")")"
-rm -f "$work/mem-big/Gross/fuenf.bin"
+stat -c %s "$work/mem-big/Gross/fuenf.bin" > "$work/mem-big.txt"
+rm -rf "$work/mem-big" "$work/mem-big.zip"
 load_after=$(uptime)
+rm -f "$work/hold"
 
-/usr/bin/python3 "$(dirname "$0")/bench_archive_report.py" "$work" "$tree_bytes" "$tree_files" "$runs" \
-    "$load_before" "$load_after"
+/usr/bin/python3 "$here/bench_archive_report.py" "$work" "$runs" "$load_before" "$load_after"

@@ -2,7 +2,7 @@
 # Installs the Debian packages the build, the tests and the demonstration need,
 # when they are missing.
 set -e
-packages="cmake make g++ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix libz-mingw-w64-dev googletest
+packages="cmake make g++ g++-mingw-w64-x86-64-posix g++-mingw-w64-i686-posix googletest dpkg-dev xz-utils bzip2
 wine wine64 xvfb unzip zip 7zip libarchive-tools python3 pigz imagemagick time"
 missing=""
 for p in $packages; do

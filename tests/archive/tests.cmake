@@ -24,3 +24,10 @@ add_test(NAME archive_kill
          COMMAND ${VLM_PYTHON} ${VLM_ARCHIVE_TESTS}/check_kill.py --wine-run ${CMAKE_BINARY_DIR}/wine-run
                  --probe $<TARGET_FILE:archive_probe> --work ${CMAKE_CURRENT_BINARY_DIR}/archive-kill)
 set_tests_properties(archive_kill PROPERTIES TIMEOUT 900 LABELS archive)
+
+# The benchmark's real run of the directory updater (scripts/bench_archive.sh).
+add_executable(bench_run ${VLM_ARCHIVE_TESTS}/BenchRun.cpp)
+target_link_libraries(bench_run PRIVATE vlm_automation)
+target_compile_options(bench_run PRIVATE ${VLM_WARNINGS})
+target_link_options(bench_run PRIVATE -municode)
+add_dependencies(bench_run VLMUpdaterP2_11 vlm_fixtures vlm_wineprefix)

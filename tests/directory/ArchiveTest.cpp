@@ -14,6 +14,7 @@
 #include "Haupt.h"
 #include "StepWindow.h"
 #include "TestFiles.h"
+#include "ZipReader.h"
 #include "ZipWriter.h"
 
 using namespace vlmtest;
@@ -319,6 +320,71 @@ TEST(ZipWriter, RaisesWhenTheArchiveOrASourceCannotBeOpened) {
     // An archive missing a file must never pass for complete.
     EXPECT_THROW(archive.AddFile(root / L"da.txt", L"noch.txt"), EFehler);
     EXPECT_THROW(archive.Close(), EFehler);
+}
+
+unique_hfile OpenForReading(const std::wstring& path) {
+    return unique_hfile(
+        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+}
+
+std::map<std::wstring, std::string> Contents(const std::wstring& archive) {
+    std::map<std::wstring, std::string> out;
+    ZipReader reader(archive);
+    for (const auto& e : reader.Entries()) {
+        std::string& content = out[e.WideName];
+        EXPECT_TRUE(reader.Extract(e, [&](const unsigned char* p, std::size_t n) {
+            content.append(reinterpret_cast<const char*>(p), n);
+            return true;
+        })) << testing::PrintToString(e.WideName);
+    }
+    return out;
+}
+
+std::string Noise(std::size_t size) {
+    std::string s(size, '\0');
+    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7919) >> 5 ^ i >> 13);
+    return s;
+}
+
+// The walk hands over the handle it opened and checked: the file is read from
+// its start, whatever the caller did with the file pointer.
+TEST(ZipWriter, ArchivesTheHandlesItIsGivenFromTheirStart) {
+    TempDir root{L"zh"};
+    const std::map<std::wstring, std::string> files = {
+        {L"klein.txt", "klein, aber da"}, {L"leer.txt", ""}, {L"gross.bin", Noise(3 * ZipWriter::WholeFileLimit + 12345)}};
+    {
+        ZipWriter archive(root / L"a.zip", ZipWriter::DefaultBufferSize, 2);
+        for (const auto& [name, content] : files) {
+            WriteBytes(root / name, content);
+            unique_hfile source = OpenForReading(root / name);
+            ASSERT_TRUE(source);
+            ::SetFilePointer(source.get(), 3, nullptr, FILE_BEGIN);
+            archive.AddFile(source.get(), content.size(), root / name, name);
+        }
+        archive.Close();
+    }
+    EXPECT_TRUE(Contents(root / L"a.zip") == files);
+}
+
+// A file that ends before the size it was added with is archived as read,
+// with the CRC-32 of what was read: whole, and cut into blocks.
+TEST(ZipWriter, ArchivesAFileShorterThanItsSizeAsRead) {
+    for (const std::size_t real : {std::size_t{100}, ZipWriter::WholeFileLimit + 5000}) {
+        SCOPED_TRACE(real);
+        TempDir root{L"zs"};
+        const std::string content = Noise(real);
+        WriteBytes(root / L"kurz.bin", content);
+        WriteBytes(root / L"danach.txt", "danach");
+        {
+            ZipWriter archive(root / L"a.zip");
+            unique_hfile source = OpenForReading(root / L"kurz.bin");
+            archive.AddFile(source.get(), 2 * real, root / L"kurz.bin", L"kurz.bin");
+            archive.AddFile(root / L"danach.txt", L"danach.txt");
+            archive.Close();
+        }
+        EXPECT_TRUE(Contents(root / L"a.zip") ==
+                    (std::map<std::wstring, std::string>{{L"kurz.bin", content}, {L"danach.txt", "danach"}}));
+    }
 }
 
 TEST(ZipWriter, GivesZip64SizesToEveryFileDeflateMightGrowPast4GiB) {
