@@ -289,10 +289,9 @@ void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk) {
             RaiseError(L"Die Datei kann nicht gelesen werden: " + full);
         std::wstring name = relative + fd.cFileName;
         std::replace(name.begin(), name.end(), L'\\', L'/');
-        walk.Archive.AddFile(ExtendedPath(full), name);
-        if (walk.Archived)
-            (*walk.Archived)[full] = ArchivedFile{static_cast<std::uint64_t>(standard.EndOfFile.QuadPart),
-                                                  basic.LastWriteTime.QuadPart};
+        const auto size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
+        walk.Archive.AddFile(file.get(), size, full, name);
+        if (walk.Archived) (*walk.Archived)[full] = ArchivedFile{size, basic.LastWriteTime.QuadPart};
     }
 }
 
