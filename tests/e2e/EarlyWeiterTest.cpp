@@ -12,14 +12,26 @@ using namespace vlmtest;
 
 namespace {
 
-// Whether the window has a button of that caption yet.
-bool HasButton(HWND main, const wchar_t* caption) {
-    for (HWND c = ::GetWindow(main, GW_CHILD); c; c = ::GetWindow(c, GW_HWNDNEXT)) {
-        wchar_t text[32]{};
-        ::GetWindowTextW(c, text, 32);
-        if (std::wstring(text) == caption) return true;
-    }
-    return false;
+// A top-level window of the process and class, visible or not; nothing is
+// sent to the program on the way.
+HWND WindowOfClass(DWORD pid, const wchar_t* className) {
+    struct Query {
+        DWORD Pid;
+        const wchar_t* Class;
+        HWND Found;
+    } q{pid, className, nullptr};
+    ::EnumWindows(
+        [](HWND h, LPARAM param) -> BOOL {
+            auto* q = reinterpret_cast<Query*>(param);
+            DWORD owner = 0;
+            wchar_t name[64]{};
+            ::GetWindowThreadProcessId(h, &owner);
+            if (owner != q->Pid || !::GetClassNameW(h, name, 64) || lstrcmpiW(name, q->Class) != 0) return TRUE;
+            q->Found = h;
+            return FALSE;
+        },
+        reinterpret_cast<LPARAM>(&q));
+    return q.Found;
 }
 
 struct Stopped {
@@ -66,10 +78,14 @@ TEST(EarlyWeiter, RightBehindTheConfirmationTheDirectoryRunStartsOnceFromTheComp
             ASSERT_TRUE(confirm);
             HWND main = p.MainWindow();
             ASSERT_TRUE(main);
+            // Looked up beforehand: a lookup by caption reads the buttons' texts,
+            // which the program answers only where it handles messages, and so
+            // would hold the click back until the compact state stands.
+            HWND weiter = ::GetDlgItem(main, IDOK);
             HWND box = FindBox(p.Pid());
             ClickButton(box, L"&Ja");
             if (!c.BeforeTheBoxCloses) WaitFor([&] { return !::IsWindowVisible(box); }, 5000);
-            ClickButton(main, L"Weiter");
+            ::PostMessageW(weiter, BM_CLICK, 0, 0);
 
             const Stopped seen = FollowToTheErrorReport(p, main);
             ASSERT_TRUE(seen.Box);
@@ -95,12 +111,16 @@ TEST(EarlyWeiter, AsSoonAsTheWindowShowsTheRegisteredRunStartsOnceFromTheCompact
         registration.SetString(s.ProgramDir + L"\\");
         MakeDirs(s.IniDir + L"VLM_10_Update.ini");
         Program p(BinDir() + L"\\VLMUpdater11.exe", L"");
-        HWND main = WaitFor([&]() -> HWND {
-            HWND m = FindMainWindow(p.Pid());
-            return m && HasButton(m, L"Weiter") ? m : nullptr;
-        });
-        ASSERT_TRUE(main);
-        ClickButton(main, L"Weiter");
+        // The button as soon as it exists, before the window is even shown:
+        // the click then waits in the queue for the first point where the
+        // program handles messages.
+        HWND main = nullptr, weiter = nullptr;
+        for (const DWORD until = ::GetTickCount() + 20000; !weiter && ::GetTickCount() < until;) {
+            main = WindowOfClass(p.Pid(), L"TFHaupt");
+            if (main) weiter = ::GetDlgItem(main, IDOK);
+        }
+        ASSERT_TRUE(weiter);
+        ::PostMessageW(weiter, BM_CLICK, 0, 0);
 
         const Stopped seen = FollowToTheErrorReport(p, main);
         ASSERT_TRUE(seen.Box);
