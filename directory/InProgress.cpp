@@ -39,8 +39,8 @@ bool IdentityOf(const std::wstring& path, ArchiveIdentity& id) {
 
 std::string Utf8(const std::wstring& text) {
     if (text.empty()) return {};
-    const int n = ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                        nullptr);
+    const int n =
+        ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr, nullptr);
     std::string out(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n, nullptr, nullptr);
     return out;
@@ -48,8 +48,8 @@ std::string Utf8(const std::wstring& text) {
 
 std::wstring Wide(const std::string& text) {
     if (text.empty()) return {};
-    const int n = ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
-                                        nullptr, 0);
+    const int n =
+        ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()), nullptr, 0);
     if (n <= 0) return {};
     std::wstring out(static_cast<std::size_t>(n), L'\0');
     ::MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
@@ -98,8 +98,7 @@ bool AllDigits(const std::wstring& s) {
 bool NamedLike(const std::wstring& name, const std::wstring& prefix, const std::wstring& middle) {
     const std::wstring suffix = L".tmp";
     if (name.size() <= prefix.size() + suffix.size()) return false;
-    if (!SamePath(name.substr(0, prefix.size()), prefix) ||
-        !SamePath(name.substr(name.size() - suffix.size()), suffix))
+    if (!SamePath(name.substr(0, prefix.size()), prefix) || !SamePath(name.substr(name.size() - suffix.size()), suffix))
         return false;
     const std::wstring numbers = name.substr(prefix.size(), name.size() - prefix.size() - suffix.size());
     if (middle.empty()) return AllDigits(numbers);
@@ -167,15 +166,14 @@ MarkSeen ReadMark(const std::wstring& folder) {
     seen.Present = true;
     std::string bytes;
     {
-        unique_hfile in(::CreateFileW(ExtendedPath(mark).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+        unique_hfile in(::CreateFileW(ExtendedPath(mark).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
         LARGE_INTEGER size{};
         if (!in || !::GetFileSizeEx(in.get(), &size) || size.QuadPart > (64 << 20)) return seen;
         bytes.resize(static_cast<std::size_t>(size.QuadPart));
         DWORD got = 0;
-        if (!bytes.empty() &&
-            (!::ReadFile(in.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
-             got != bytes.size()))
+        if (!bytes.empty() && (!::ReadFile(in.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
+                               got != bytes.size()))
             return seen;
     }
     std::istringstream lines(bytes);
@@ -241,21 +239,26 @@ void RemoveLeftovers(const std::wstring& folder, const std::wstring& tempFolder,
 void DirectoryUpdater::RecoverAtStart(TFHaupt& form) {
     const std::wstring target = ProgramFolder(form.TargetDir);
     if (target.empty()) return;
-    const bool marked = ::GetFileAttributesW(ExtendedPath(target + L"\\" + kMarkName).c_str()) !=
-                        INVALID_FILE_ATTRIBUTES;
+    const bool marked =
+        ::GetFileAttributesW(ExtendedPath(target + L"\\" + kMarkName).c_str()) != INVALID_FILE_ATTRIBUTES;
     if (marked) {
         if (form.PruefeAndereUpdates() != 0) form.EndWith(1);
     } else if (!form.TryRunLock()) {
         return;  // the leftovers, if any, may be the other updater's work in progress
     }
-    RemoveLeftovers(target, TempPath(), marked);
+    std::wstring temp;
+    try {
+        temp = TempPath();
+    } catch (const EFehler&) {
+        // Without a known temporary folder only the program folder is cleaned.
+    }
+    RemoveLeftovers(target, temp, marked);
     if (marked) {
         const MarkSeen mark = ReadMark(target);
         // Without the run's own archive the restore had come to its end: it
         // deletes the archive, or puts the older one in its place, last.
         // A mark that cannot be read still names an emptied folder.
-        const bool restore = mark.Readable ? mark.ArchiveIsTheRunsOwn
-                                           : FileExists(target + L"\\vlmaltinst.zip");
+        const bool restore = mark.Readable ? mark.ArchiveIsTheRunsOwn : FileExists(target + L"\\vlmaltinst.zip");
         if (restore) {
             RemovedFolders = mark.Folders;
             TargetEmptied = true;

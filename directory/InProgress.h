@@ -21,9 +21,9 @@ void WriteMark(const std::wstring& folder, const std::vector<FolderState>& folde
 
 struct MarkSeen {
     bool Present = false;
-    bool Readable = false;               // complete, of this format
-    bool ArchiveIsTheRunsOwn = false;    // vlmaltinst.zip is the archive the mark names
-    std::vector<FolderState> Folders;    // as the mark lists them
+    bool Readable = false;             // complete, of this format
+    bool ArchiveIsTheRunsOwn = false;  // vlmaltinst.zip is the archive the mark names
+    std::vector<FolderState> Folders;  // as the mark lists them
 };
 MarkSeen ReadMark(const std::wstring& folder);
 

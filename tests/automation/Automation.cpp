@@ -246,16 +246,18 @@ HostKiller::HostKiller(const std::wstring& commandLineText) {
     WriteBytes(stem_ + L".needle", WideToUtf8(commandLineText));
     // Finds the host processes first and reports them, then waits for the
     // trigger: "kill" kills them, anything else lets them be.
-    const std::string script =
+    std::string script =
         "pids=''\n"
         "for d in /proc/[0-9]*; do\n"
-        "  if { tr '\\0' ' ' < $d/cmdline; } 2>/dev/null | grep -qF -f '" + base + ".needle'; then\n"
+        "  if { tr '\\0' ' ' < $d/cmdline; } 2>/dev/null | grep -qF -f '@.needle'; then\n"
         "    pids=\"$pids ${d#/proc/}\"; fi\n"
         "done\n"
-        "echo \"$pids\" > '" + base + ".pids.part' && mv '" + base + ".pids.part' '" + base + ".pids'\n"
-        "while [ ! -e '" + base + ".go' ]; do sleep 0.002; done\n"
-        "if [ \"$(cat '" + base + ".go')\" = kill ] && [ -n \"$pids\" ]; then kill -9 $pids; fi\n"
-        "echo done > '" + base + ".done.part' && mv '" + base + ".done.part' '" + base + ".done'\n";
+        "echo \"$pids\" > '@.pids.part' && mv '@.pids.part' '@.pids'\n"
+        "while [ ! -e '@.go' ]; do sleep 0.002; done\n"
+        "if [ \"$(cat '@.go')\" = kill ] && [ -n \"$pids\" ]; then kill -9 $pids; fi\n"
+        "echo done > '@.done.part' && mv '@.done.part' '@.done'\n";
+    for (std::size_t at = 0; (at = script.find('@', at)) != std::string::npos; at += base.size())
+        script.replace(at, 1, base);
     WriteBytes(stem_ + L".sh", script);
     std::wstring line = L"/bin/sh \"" + HostPath(stem_ + L".sh") + L"\"";
     STARTUPINFOW si{};

@@ -102,7 +102,7 @@ public:
     explicit HostKiller(const std::wstring& commandLineText);
     HostKiller(const HostKiller&) = delete;
     HostKiller& operator=(const HostKiller&) = delete;
-    ~HostKiller();  // lets the waiting killer go without killing
+    ~HostKiller();                         // lets the waiting killer go without killing
     bool Ready() const { return ready_; }  // exactly one host process was found
     void Now();                            // kills and waits until the killer is done
 

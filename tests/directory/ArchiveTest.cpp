@@ -128,8 +128,7 @@ TEST(ArchiveStep, ArchivesEmptiesAndKeepsTheStartIniAndTheArchiveInPlace) {
     EXPECT_EQ(form.Save(in.Target), 0);
 
     // The mark stays until the run ends; it names this archive and the folders.
-    EXPECT_EQ(Listing(in.Target),
-              (std::vector<std::wstring>{L"VelmStart.ini", L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
+    EXPECT_EQ(Listing(in.Target), (std::vector<std::wstring>{L"VelmStart.ini", L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
     const MarkSeen mark = ReadMark(in.Target);
     EXPECT_TRUE(mark.Readable && mark.ArchiveIsTheRunsOwn);
     EXPECT_EQ(mark.Folders.size(), 3u);  // Cache, Hilfe, Hilfe\Bilder

@@ -112,7 +112,9 @@ TEST(InterruptedRun, TheNextStartPutsTheOldInstallationBackBeforeItAsks) {
         };
     };
     auto marked = [](const SampleInstall& s, HWND) { return Exists(s.ProgramDir + L"\\vlmaltinst.lauf"); };
-    auto line = [](std::wstring text) { return [text](const SampleInstall&, HWND main) { return LogHas(main, text); }; };
+    auto line = [](std::wstring text) {
+        return [text](const SampleInstall&, HWND main) { return LogHas(main, text); };
+    };
     auto recorded = [](const SampleInstall& s, HWND) { return Exists(s.IniDir + L"VLM_9_Update.ini"); };
     const std::wstring archived = L"Velmora Sicherung - OK";
     const std::wstring restoring = kRestoreLog[0];
