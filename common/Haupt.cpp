@@ -214,14 +214,16 @@ int TFHaupt::ClientHeight() const {
 
 // Every handler runs here: an error it raises ends the handler, is shown in the
 // default error report, and the window stays open.
-void TFHaupt::Dispatch(void (TFHaupt::*handler)()) {
+bool TFHaupt::Dispatch(void (TFHaupt::*handler)()) {
     try {
         (this->*handler)();
+        return true;
     } catch (const EFehler& e) {
         ShowDefaultErrorReport(e.Message);
     } catch (const std::bad_alloc&) {
         ShowDefaultErrorReport(L"Zu wenig Arbeitsspeicher");
     }
+    return false;
 }
 
 LRESULT CALLBACK TFHaupt::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
@@ -236,9 +238,6 @@ LRESULT CALLBACK TFHaupt::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM 
 }
 
 LRESULT TFHaupt::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
-    // During the restore before the end no click or close may run a handler: it
-    // would end the process with the folder half restored, or start a run.
-    if (handlersBlocked_ && (msg == WM_COMMAND || msg == WM_CLOSE)) return 0;
     switch (msg) {
     case WM_COMMAND:
         OnCommand(LOWORD(wParam), HIWORD(wParam));
@@ -248,8 +247,8 @@ LRESULT TFHaupt::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
     case WM_SIZE:
         if (BtAbbruch) LayoutControls();
         return 0;
-    case WM_CLOSE:  // close button, system menu, Alt+F4, or posted by another program
-        OnClose();
+    case WM_CLOSE:
+        OnEvent(FormEvent::Close);
         return 0;
     case WM_DESTROY:
         ::PostQuitMessage(0);
@@ -261,29 +260,66 @@ LRESULT TFHaupt::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
 
 void TFHaupt::OnCommand(int id, int code) {
     if (code != BN_CLICKED) return;
-    if (id == IDCANCEL) Dispatch(&TFHaupt::BtAbbruchClick);
-    if (id == IDOK) Dispatch(&TFHaupt::BtWeiterClick);
+    if (id == IDCANCEL) OnEvent(FormEvent::Abbruch);
+    if (id == IDOK) OnEvent(FormEvent::Weiter);
 }
 
-// A window without a close button ignores every request to close it. Otherwise
-// closing ends the message loop (exit code 0), except during a run: there the
-// installation must not go on, so it counts as "Abbruch".
-void TFHaupt::OnClose() {
-    if (Design.FixedDialogFrame) return;
-    if (running_) EndWith(1);
-    ::DestroyWindow(Handle);
+// Every event in every state. Before FormShow is done the window is visible
+// with its buttons (behind the confirmation box, and while FormShow lets
+// messages through), but the compact state a run starts from does not stand:
+// "Weiter" and closing wait for it. During a run "Weiter" would start the
+// sequence again inside the running one, and closing must not let the
+// installation go on. During the restore before the end nothing may end the
+// process with the folder half restored.
+Reaction TFHaupt::Decide(FormState state, FormEvent event, bool closeOffered) {
+    if (event == FormEvent::Close && !closeOffered) return Reaction::Ignore;
+    switch (state) {
+    case FormState::Created:
+    case FormState::ShowTime:
+        return event == FormEvent::Abbruch ? Reaction::EndWithOne : Reaction::Defer;
+    case FormState::Compact:
+    case FormState::StoppedByError:
+        return event == FormEvent::Weiter    ? Reaction::Run
+               : event == FormEvent::Abbruch ? Reaction::EndWithOne
+                                             : Reaction::CloseWindow;
+    case FormState::Running:
+        return event == FormEvent::Weiter ? Reaction::Ignore : Reaction::EndWithOne;
+    case FormState::Ending:
+        return Reaction::Ignore;
+    }
+    return Reaction::Ignore;
+}
+
+void TFHaupt::OnEvent(FormEvent event) {
+    switch (Decide(state_, event, !Design.FixedDialogFrame)) {
+    case Reaction::Run:
+        Dispatch(&TFHaupt::BtWeiterClick);
+        break;
+    case Reaction::EndWithOne:
+        Dispatch(&TFHaupt::BtAbbruchClick);
+        break;
+    case Reaction::CloseWindow:
+        ::DestroyWindow(Handle);
+        break;
+    case Reaction::Defer:
+        (event == FormEvent::Weiter ? weiterDeferred_ : closeDeferred_) = true;
+        break;
+    case Reaction::Ignore:
+        break;
+    }
 }
 
 void TFHaupt::BtAbbruchClick() { EndWith(1); }
 
-// A click dispatched while a run lets messages through is ignored: it would
-// otherwise start the sequence again inside the running one.
 void TFHaupt::BtWeiterClick() {
-    if (running_) return;
-    running_ = true;
-    struct RunningFlag {
-        bool& flag;
-        ~RunningFlag() { flag = false; }
-    } guard{running_};
+    state_ = FormState::Running;
+    // Verarbeite ends the program on every path; coming back means an error
+    // ended it.
+    struct Stopped {
+        FormState& state;
+        ~Stopped() {
+            if (state == FormState::Running) state = FormState::StoppedByError;
+        }
+    } guard{state_};
     Verarbeite();
 }

@@ -25,6 +25,29 @@ struct FormDesign {
     bool CentreOnDesktop;  // work area rather than the whole screen
 };
 
+// The window's states. Which handler an event runs is decided in one place,
+// TFHaupt::Decide, from the state and the event alone.
+enum class FormState {
+    Created,         // FormCreate has run; the window is not shown yet
+    ShowTime,        // FormShow runs: checks, boxes, the start-time recovery
+    Compact,         // FormShow is done; the window waits for the user
+    Running,         // Verarbeite runs
+    StoppedByError,  // an error ended a handler; the window stays open
+    Ending,          // the restore before an end with exit code 1; nothing counts
+};
+enum class FormEvent {
+    Weiter,   // the button or Enter
+    Abbruch,  // the button or Esc
+    Close,    // close button, system menu, Alt+F4, or posted by another program
+};
+enum class Reaction {
+    Run,          // Verarbeite
+    EndWithOne,   // end with exit code 1
+    CloseWindow,  // the message loop ends: exit code 0
+    Defer,        // kept until FormShow is done, then decided again
+    Ignore,
+};
+
 class TFHaupt : public UpdateSession {
 public:
     static constexpr int LogHeight = 180;
@@ -40,6 +63,9 @@ public:
     void CreateForm(HINSTANCE instance);  // window and controls, then FormCreate
     void ShowForm();                      // first showing, then FormShow
     int RunMessageLoop();                 // exit code 0 once the window is closed
+
+    static Reaction Decide(FormState state, FormEvent event, bool closeOffered);
+    FormState State() const { return state_; }
 
     // Handlers bound to the window's events; the program's own ones go to Program.
     void FormCreate() { Program.FormCreate(*this); }
@@ -68,7 +94,7 @@ public:
     int ClientHeight() const;
     // From now until the program ends no click or close runs a handler, and an
     // end with exit code 1 no longer calls BeforeEndWithOne.
-    void BlockHandlersUntilEnd() { handlersBlocked_ = true; }
+    void BlockHandlersUntilEnd() { state_ = FormState::Ending; }
     // Paints the window and answers other programs' reads of it for ms
     // milliseconds, without dispatching any input.
     void ShowWithoutInput(DWORD ms);
@@ -81,6 +107,8 @@ public:
 
     // Safeguards and backups
     int PruefeAndereUpdates();  // refuses while another updater runs
+    bool TryRunLock();          // the same lock without a box; false while another updater runs
+    void ReleaseRunLock();
     int PruefeVLMUser();
     int BackupFormKatalog();
     int BackupFormHilfePfad();
@@ -106,11 +134,11 @@ public:
 private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
-    void Dispatch(void (TFHaupt::*handler)());
+    bool Dispatch(void (TFHaupt::*handler)());  // false when the handler raised an error
+    void OnEvent(FormEvent event);
     void CreateControls(HINSTANCE instance);
     void LayoutControls();
     void OnCommand(int id, int code);
-    void OnClose();
     POINT CentredOrigin(int width, int height) const;
 
     unique_himagelist abbruchImages_;
@@ -119,7 +147,7 @@ private:
     unique_hgdiobj buttonFont_;
     unique_hgdiobj logFont_;
     int logHeight_ = LogHeight;
-    bool running_ = false;
-    unique_handle runLock_;         // held from the first run until the program ends
-    bool handlersBlocked_ = false;  // see BlockHandlersUntilEnd
+    FormState state_ = FormState::Created;
+    bool weiterDeferred_ = false, closeDeferred_ = false;
+    unique_handle runLock_;  // held from the first run until the program ends
 };

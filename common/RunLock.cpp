@@ -8,17 +8,25 @@ namespace {
 const wchar_t kRunLockName[] = L"Global\\VelmoraUpdater";
 }  // namespace
 
-int TFHaupt::PruefeAndereUpdates() {
-    if (runLock_) return 0;  // held since this program's first run
+bool TFHaupt::TryRunLock() {
+    if (runLock_) return true;  // held since this program's first run
     unique_handle lock(::CreateMutexW(nullptr, FALSE, kRunLockName));
     if (!lock) RaiseError(L"Die Sperre gegen ein zweites Update kann nicht angelegt werden");
     // An abandoned lock belonged to an updater that was ended from outside:
-    // what it left behind is safe to work on again.
+    // what it left behind is taken up by the next start (its recovery).
     const DWORD state = ::WaitForSingleObject(lock.get(), 0);
-    if (state == WAIT_OBJECT_0 || state == WAIT_ABANDONED) {
-        runLock_ = std::move(lock);
-        return 0;
-    }
+    if (state != WAIT_OBJECT_0 && state != WAIT_ABANDONED) return false;
+    runLock_ = std::move(lock);
+    return true;
+}
+
+void TFHaupt::ReleaseRunLock() {
+    if (runLock_) ::ReleaseMutex(runLock_.get());
+    runLock_.reset();
+}
+
+int TFHaupt::PruefeAndereUpdates() {
+    if (TryRunLock()) return 0;
     ErrorBox(L"Ein anderes Velmora-Update l\u00e4uft bereits.\nDas Update wird abgebrochen!");
     return 1;
 }

@@ -3,10 +3,18 @@
 #include "Start.h"
 
 void TFHaupt::ShowForm() {
+    state_ = FormState::ShowTime;
     ::ShowWindow(Handle, SW_SHOW);
     ::UpdateWindow(Handle);
     // The first showing runs FormShow before any user input is handled.
-    Dispatch(&TFHaupt::FormShow);
+    const bool shown = Dispatch(&TFHaupt::FormShow);
+    state_ = shown ? FormState::Compact : FormState::StoppedByError;
+    // What arrived before the compact state stood is decided now, from the
+    // message loop, as if it had come just now.
+    if (closeDeferred_) ::PostMessageW(Handle, WM_CLOSE, 0, 0);
+    if (weiterDeferred_ && !closeDeferred_)
+        ::PostMessageW(Handle, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(BtWeiter));
+    weiterDeferred_ = closeDeferred_ = false;
 }
 
 namespace {
@@ -22,6 +30,7 @@ void Deliver(HWND main, MSG& msg) {
 int TFHaupt::RunMessageLoop() {
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) Deliver(Handle, msg);
+    Program.BeforeEndWithZero(*this);
     return 0;  // the window was closed
 }
 
@@ -30,7 +39,7 @@ void TFHaupt::ProcessMessages() {
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         // The window was closed meanwhile. Closing during a run ends it with 1
         // already; the check keeps any other way out of a run from reading as success.
-        if (msg.message == WM_QUIT) EndWith(running_ ? 1 : 0);
+        if (msg.message == WM_QUIT) EndWith(state_ == FormState::Running ? 1 : 0);
         Deliver(Handle, msg);
     }
 }
@@ -38,7 +47,8 @@ void TFHaupt::ProcessMessages() {
 void TFHaupt::EndWith(int exitCode) {
     // Exit code 1 makes the installer abort, so the old installation must work
     // again: the program puts back what its run changed.
-    if (exitCode == 1 && !handlersBlocked_) Program.BeforeEndWithOne(*this);
+    if (exitCode == 1 && state_ != FormState::Ending) Program.BeforeEndWithOne(*this);
+    if (exitCode == 0) Program.BeforeEndWithZero(*this);
     if (EndHook) EndHook(exitCode);
     ::ExitProcess(static_cast<UINT>(exitCode));
 }

@@ -38,4 +38,6 @@ public:
     // Called once before the program ends with exit code 1, which makes the
     // installer abort: the old installation must work again afterwards.
     virtual void BeforeEndWithOne(TFHaupt& form) = 0;
+    // Called as the last thing before the program ends with exit code 0.
+    virtual void BeforeEndWithZero(TFHaupt& form) = 0;
 };

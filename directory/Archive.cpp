@@ -13,6 +13,8 @@
 #include "DirectoryUpdater.h"
 #include "Haupt.h"
 #include "Files.h"
+#include "Heartbeat.h"
+#include "InProgress.h"
 #include "Restore.h"
 #include "ZipWriter.h"
 
@@ -36,6 +38,7 @@ bool ListFolder(const std::wstring& Dir, std::vector<WIN32_FIND_DATAW>& entries)
     unique_hfind find(::FindFirstFileW((ExtendedPath(Dir) + L"*.*").c_str(), &fd));
     if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
     do {
+        Heartbeat();
         if (!IsDotEntry(fd.cFileName)) entries.push_back(fd);
     } while (::FindNextFileW(find.get(), &fd));
     return ::GetLastError() == ERROR_NO_MORE_FILES;
@@ -60,12 +63,16 @@ bool HasParentFolder(const std::wstring& full) {
 }
 
 // A file of this run's own in the temporary folder, created empty so that no
-// other run can pick the same name.
+// other run can pick the same name; named so that the next start knows it.
 std::wstring UniqueTempFile(const std::wstring& folder) {
-    wchar_t name[MAX_PATH + 1]{};
-    if (!::GetTempFileNameW(folder.c_str(), L"vlm", 0, name))
-        RaiseError(L"Im temporären Ordner kann keine Datei angelegt werden: " + folder);
-    return name;
+    for (unsigned n = 0; n < 1000; ++n) {
+        const std::wstring name = TempArchiveName(folder, n);
+        unique_hfile file(::CreateFileW(ExtendedPath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                        FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (file) return name;
+        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) break;
+    }
+    RaiseError(L"Im temporären Ordner kann keine Datei angelegt werden: " + folder);
 }
 
 void WriteAll(HANDLE file, const unsigned char* data, DWORD size, const std::wstring& path) {
@@ -91,6 +98,7 @@ void PlaceArchive(const std::wstring& source, const std::wstring& destination) {
         const auto buffer = std::make_unique<unsigned char[]>(chunk);
         std::uint64_t copied = 0;
         for (DWORD got = 0;; copied += got) {
+            Heartbeat();
             if (!::ReadFile(in.get(), buffer.get(), chunk, &got, nullptr))
                 RaiseError(L"Das Archiv kann nicht gelesen werden: " + source);
             if (got == 0) break;
@@ -169,6 +177,7 @@ std::size_t EmptyFolder(const std::wstring& Dir, const Emptying& e, std::initial
     std::vector<WIN32_FIND_DATAW> entries;
     std::size_t left = ListFolder(Dir, entries) ? 0 : 1;
     for (const WIN32_FIND_DATAW& fd : entries) {
+        Heartbeat();
         const std::wstring path = Dir + fd.cFileName;
         bool removed = false;
         if (IsLink(fd)) {
@@ -340,11 +349,7 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
             ArchivedFiles archived;
             {
                 ZipWriter archive(ExtendedPath(tempArchive));
-                // Looks at the queue without taking anything off it, so the window is not taken for hung.
-                archive.SetHeartbeat([] {
-                    MSG m;
-                    ::PeekMessageW(&m, nullptr, 0, 0, PM_NOREMOVE);
-                });
+                archive.SetHeartbeat(Heartbeat);
                 DoZip(target, archive, &archived);
                 archive.Close();
             }
@@ -352,8 +357,11 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
             // folder; the start ini and the archive stay in place meanwhile.
             PlaceArchive(tempArchive, target + L"\\vlmaltinst.zip");
             RemovedFolders = CaptureFolders(target);
+            // From here on a killed run is undone by the next start.
+            WriteMark(target, RemovedFolders);
+            MarkWritten = true;
             TargetEmptied = true;
-            DeleteFiles(target, archived, {L"VelmStart.ini", L"vlmaltinst.zip"});
+            DeleteFiles(target, archived, {L"VelmStart.ini", L"vlmaltinst.zip", kMarkName});
             result = 0;
         } catch (const EFehler&) {
             result = 1;

@@ -17,6 +17,7 @@ public:
     int PruefeVLMIni(TFHaupt& form) override;  // PruefeVLMIni.cpp
     int GetCommAppData(TFHaupt& form) override;
     void BeforeEndWithOne(TFHaupt& form) override;  // EndRestore.cpp
+    void BeforeEndWithZero(TFHaupt& form) override;
 
     // The archive step (Archive.cpp): packs TargetDir into vlmaltinst.zip
     // there and empties the rest of the folder.
@@ -31,9 +32,17 @@ public:
     // end with exit code 1 then first restores the folder from its archive.
     bool TargetEmptied = false;
     std::vector<FolderState> RemovedFolders;  // the folders below TargetDir before the deletion
+    bool MarkWritten = false;                 // this run put the in-progress mark into TargetDir
+
+    // At show time, before anything else (InProgress.cpp): an update that was
+    // interrupted after the folder was emptied is undone, and what an
+    // interrupted run left behind is removed.
+    void RecoverAtStart(TFHaupt& form);
 
 private:
     std::wstring programDir_;
     // Restores TargetDir from its archive, with a log line before and after.
     void RestoreBeforeEnd(TFHaupt& form);
+    // The restore itself with its two log lines; true when it succeeded.
+    bool RestoreWithLog(TFHaupt& form);
 };

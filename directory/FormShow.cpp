@@ -11,6 +11,7 @@ void DirectoryUpdater::FormCreate(TFHaupt& form) {
 }
 
 void DirectoryUpdater::FormShow(TFHaupt& form) {
+    RecoverAtStart(form);
     if (CheckVLMExe(form) == 0) form.EndWith(0);
     if (MajorVersion(form.InstalledVersion) == 9) {
         if (!form.ConfirmBox(L"Im angegebenen Verzeichnis wurde eine updatef\u00e4hige Velmora-Version gefunden,\n"

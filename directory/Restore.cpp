@@ -10,6 +10,7 @@
 #include "Raii.h"
 #include "Archive.h"
 #include "Files.h"
+#include "Heartbeat.h"
 #include "ZipReader.h"
 
 namespace {
@@ -125,6 +126,7 @@ public:
         bool complete = false;
         try {
             complete = zip_.Extract(entry, [&](const unsigned char* data, std::size_t size) {
+                Heartbeat();
                 while (size > 0) {
                     DWORD written = 0;
                     if (!::WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) || written == 0)
@@ -159,6 +161,7 @@ public:
         std::vector<unsigned char> mine(ZipReader::ChunkSize);
         try {
             return zip_.Extract(entry, [&](const unsigned char* data, std::size_t n) {
+                Heartbeat();
                 DWORD got = 0;
                 return ::ReadFile(file.get(), mine.data(), static_cast<DWORD>(n), &got, nullptr) && got == n &&
                        std::memcmp(mine.data(), data, n) == 0;
@@ -213,6 +216,7 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
         Restorer restorer(root, zip);
         std::wstring top;
         for (const ZipEntry& entry : zip.Entries()) {
+            Heartbeat();
             const std::wstring relative = EntryPath(entry.WideName);
             const std::wstring first = entry.WideName.substr(0, entry.WideName.find(L'/'));
             if (top.empty()) top = first;
@@ -247,10 +251,12 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
                      [&](const FolderState* a, const FolderState* b) { return depth(a) > depth(b); });
     // Also after a failure: the folders stand there anyway, with their own
     // attributes they hide nothing that should be seen.
-    for (const FolderState* folder : byDepth)
+    for (const FolderState* folder : byDepth) {
+        Heartbeat();
         if (!ApplyTimeAndAttributes(root + L"\\" + folder->Relative, folder->LastWrite,
                                     folder->Attributes & ~FILE_ATTRIBUTE_DIRECTORY))
             ok = false;
+    }
 
     if (!ok) {
         if (!olderArchive.empty()) ::DeleteFileW(olderArchive.c_str());
@@ -276,6 +282,7 @@ void CaptureBelow(const std::wstring& path, const std::wstring& relative, std::v
         RaiseError(L"Der Ordner kann nicht gelesen werden: " + path);
     }
     do {
+        Heartbeat();
         const std::wstring name = fd.cFileName;
         if (name == L"." || name == L"..") continue;
         if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))

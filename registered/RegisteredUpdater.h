@@ -16,4 +16,5 @@ public:
     int GetCommAppData(TFHaupt& form) override;
     // It changes no file before its result record: nothing to put back.
     void BeforeEndWithOne(TFHaupt&) override {}
+    void BeforeEndWithZero(TFHaupt&) override {}
 };

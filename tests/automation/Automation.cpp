@@ -1,6 +1,7 @@
 #include "Automation.h"
 #include <iterator>
 #include <stdexcept>
+#include "TestFiles.h"
 
 namespace vlmtest {
 namespace {
@@ -234,6 +235,58 @@ void Program::Answer(const std::wstring& caption) {
     ClickButton(lastBox_, caption);
     WaitFor([&] { return !::IsWindow(lastBox_) || !::IsWindowVisible(lastBox_); }, 5000);
 }
+
+HostKiller::HostKiller(const std::wstring& commandLineText) {
+    static std::atomic<int> counter{0};
+    wchar_t temp[MAX_PATH]{};
+    ::GetTempPathW(MAX_PATH, temp);
+    stem_ = std::wstring(temp) + L"vlm_kill_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+            std::to_wstring(counter++);
+    const std::string base = WideToUtf8(HostPath(stem_));
+    WriteBytes(stem_ + L".needle", WideToUtf8(commandLineText));
+    // Finds the host processes first and reports them, then waits for the
+    // trigger: "kill" kills them, anything else lets them be.
+    std::string script =
+        "pids=''\n"
+        "for d in /proc/[0-9]*; do\n"
+        "  if { tr '\\0' ' ' < $d/cmdline; } 2>/dev/null | grep -qF -f '@.needle'; then\n"
+        "    pids=\"$pids ${d#/proc/}\"; fi\n"
+        "done\n"
+        "echo \"$pids\" > '@.pids.part' && mv '@.pids.part' '@.pids'\n"
+        "while [ ! -e '@.go' ]; do sleep 0.002; done\n"
+        "if [ \"$(cat '@.go')\" = kill ] && [ -n \"$pids\" ]; then kill -9 $pids; fi\n"
+        "echo done > '@.done.part' && mv '@.done.part' '@.done'\n";
+    for (std::size_t at = 0; (at = script.find('@', at)) != std::string::npos; at += base.size())
+        script.replace(at, 1, base);
+    WriteBytes(stem_ + L".sh", script);
+    std::wstring line = L"/bin/sh \"" + HostPath(stem_ + L".sh") + L"\"";
+    STARTUPINFOW si{};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi{};
+    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        throw std::runtime_error("cannot start a host program");
+    ::CloseHandle(pi.hThread);
+    ::CloseHandle(pi.hProcess);
+    if (WaitFor([&] { return Exists(stem_ + L".pids"); }, 30000)) {
+        const std::string pids = ReadBytes(stem_ + L".pids").value_or("");
+        // One number: the program itself, nothing else that names its folder.
+        const std::size_t first = pids.find_first_of("0123456789");
+        ready_ = first != std::string::npos && pids.find(' ', first) == std::string::npos;
+    }
+}
+
+void HostKiller::Trigger(const char* what) {
+    if (triggered_) return;
+    triggered_ = true;
+    WriteBytes(stem_ + L".go.part", what);
+    ::MoveFileW((stem_ + L".go.part").c_str(), (stem_ + L".go").c_str());
+    WaitFor([&] { return Exists(stem_ + L".done"); }, 30000);
+    for (const wchar_t* end : {L".sh", L".needle", L".pids", L".go", L".done"}) ::DeleteFileW((stem_ + end).c_str());
+}
+
+void HostKiller::Now() { Trigger("kill"); }
+
+HostKiller::~HostKiller() { Trigger("leave"); }
 
 BoxWatcher::BoxWatcher(std::vector<std::wstring> answers, DWORD pid)
     : answers_(std::move(answers)), pid_(pid), thread_([this] { Run(); }) {}

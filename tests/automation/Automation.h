@@ -93,6 +93,25 @@ private:
     HWND lastBox_ = nullptr;
 };
 
+// Ends a program as a power loss or the task manager would: SIGKILL to its
+// host process, no code of it runs any more. The host process is the one whose
+// command line holds the given text (the program's unique folder argument); it
+// is looked up on construction, so that Now() acts within milliseconds.
+class HostKiller {
+public:
+    explicit HostKiller(const std::wstring& commandLineText);
+    HostKiller(const HostKiller&) = delete;
+    HostKiller& operator=(const HostKiller&) = delete;
+    ~HostKiller();                         // lets the waiting killer go without killing
+    bool Ready() const { return ready_; }  // exactly one host process was found
+    void Now();                            // kills and waits until the killer is done
+
+private:
+    void Trigger(const char* what);
+    std::wstring stem_;
+    bool ready_ = false, triggered_ = false;
+};
+
 // Answers every box of a process from another thread, recording what it saw:
 // for steps that show modal boxes on the thread that runs them.
 class BoxWatcher {

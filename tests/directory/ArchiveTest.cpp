@@ -12,6 +12,7 @@
 #include "Automation.h"
 #include "Fehler.h"
 #include "Haupt.h"
+#include "InProgress.h"
 #include "StepWindow.h"
 #include "TestFiles.h"
 #include "ZipReader.h"
@@ -128,7 +129,11 @@ TEST(ArchiveStep, ArchivesEmptiesAndKeepsTheStartIniAndTheArchiveInPlace) {
     Form form;
     EXPECT_EQ(form.Save(in.Target), 0);
 
-    EXPECT_EQ(Listing(in.Target), (std::vector<std::wstring>{L"VelmStart.ini", L"vlmaltinst.zip"}));
+    // The mark stays until the run ends; it names this archive and the folders.
+    EXPECT_EQ(Listing(in.Target), (std::vector<std::wstring>{L"VelmStart.ini", L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
+    const MarkSeen mark = ReadMark(in.Target);
+    EXPECT_TRUE(mark.Readable && mark.ArchiveIsTheRunsOwn);
+    EXPECT_EQ(mark.Folders.size(), 3u);  // Cache, Hilfe, Hilfe\Bilder
     EXPECT_EQ(ReadBytes(in.Target + L"\\VelmStart.ini"), Install::kIni);
     // The hidden system folder's file and the read-only file included.
     EXPECT_EQ(ArchiveEntries(in.Target + L"\\vlmaltinst.zip"), 6);
@@ -142,7 +147,7 @@ TEST(ArchiveStep, AFolderWithoutAStartIniGetsNone) {
     WriteBytes(in.Temp + L"\\VelmStart.ini", "[Setup]\r\nIniPfad=D:\\Fremd\\\r\n");
     Form form;
     EXPECT_EQ(form.Save(in.Target), 0);
-    EXPECT_EQ(Listing(in.Target), std::vector<std::wstring>{L"vlmaltinst.zip"});
+    EXPECT_EQ(Listing(in.Target), (std::vector<std::wstring>{L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
 }
 
 TEST(ArchiveStep, AFolderGivenWithAFinalBackslashKeepsItsNameInTheEntries) {

@@ -1,7 +1,11 @@
 // The directory updater's window while the archive step packs a large program
 // folder: watched from this process, as the platform's hung-window check sees it.
 #include <gtest/gtest.h>
+#include <algorithm>
+#include <atomic>
 #include <chrono>
+#include <cstring>
+#include <thread>
 #include "Automation.h"
 #include "SampleInstall.h"
 #include "TestFiles.h"
@@ -93,3 +97,103 @@ TEST(ArchiveStep, TheWindowIsNeverTakenForHungAndAQueuedClickWaitsForTheStepsEnd
 }
 
 }  // namespace
+
+// ---- The window answers other programs throughout a run on a large folder. ----
+
+namespace {
+
+// Sends WM_GETTEXT to the window every 50 ms from its own thread and samples
+// the platform's hung-window check, as another program (or the shell offering
+// to end a silent window) would.
+class ReadProbe {
+public:
+    explicit ReadProbe(HWND window) : window_(window), thread_([this] { Run(); }) {}
+    ~ReadProbe() { Stop(); }
+    void Stop() {
+        stop_ = true;
+        if (thread_.joinable()) thread_.join();
+    }
+    double SlowestMs = 0;
+    int Reads = 0, Unanswered = 0, HungSamples = 0;
+
+private:
+    void Run() {
+        while (!stop_ && ::IsWindow(window_)) {
+            if (::IsHungAppWindow(window_)) ++HungSamples;
+            wchar_t text[64];
+            DWORD_PTR result = 0;
+            const auto sent = Clock::now();
+            const LRESULT ok = ::SendMessageTimeoutW(window_, WM_GETTEXT, 64, reinterpret_cast<LPARAM>(text),
+                                                     SMTO_NORMAL, 1000, &result);
+            const double ms = std::chrono::duration<double, std::milli>(Clock::now() - sent).count();
+            if (!::IsWindow(window_)) break;  // the program ended while the read waited
+            ++Reads;
+            if (!ok) ++Unanswered;
+            SlowestMs = std::max(SlowestMs, ms);
+            ::Sleep(50);
+        }
+    }
+    HWND window_;
+    std::atomic<bool> stop_{false};
+    std::thread thread_;
+};
+
+// 200 MiB that deflate makes short work of (a 16 KiB block repeated, so every
+// match is long), and 8,000 small files: cheap to lay out, long to delete and
+// to restore one by one.
+void AddLargeFolder(const std::wstring& programDir) {
+    std::string block(16 << 10, '\0');
+    std::uint64_t x = 0x2545F4914F6CDD1Dull;
+    for (std::size_t i = 0; i + 8 <= block.size(); i += 8) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::memcpy(&block[i], &x, 8);
+    }
+    std::string large;
+    for (int i = 0; i < 512; ++i) large += block;  // 8 MiB
+    MakeDirs(programDir + L"\\Daten");
+    for (int i = 0; i < 25; ++i) WriteBytes(programDir + L"\\Daten\\gross" + std::to_wstring(i) + L".bin", large);
+    for (int i = 0; i < 8000; ++i) {
+        const std::wstring folder = programDir + L"\\Hilfe\\T" + std::to_wstring(i / 250);
+        if (i % 250 == 0) MakeDirs(folder);
+        WriteBytes(folder + L"\\s" + std::to_wstring(i) + L".htm", "<p>" + std::to_string(i) + "</p>");
+    }
+}
+
+}  // namespace
+
+TEST(WindowAnswers, ThroughoutARunAndARestoreOnALargeFolder) {
+    struct Case {
+        const char* Name;
+        bool MissingNkk;  // the run ends with exit code 1 and restores the folder
+        DWORD Exit;
+    };
+    const Case cases[] = {{"complete run", false, 0}, {"run ending in the restore", true, 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"answers");
+        const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
+        AddLargeFolder(s.ProgramDir);
+        if (c.MissingNkk) ::DeleteFileW((s.NkkDir + L"NKK_Noten.CDX").c_str());
+        Program p(BinDir() + L"\\VLMUpdaterP2_11.exe", L"\"" + s.ProgramDir + L"\"");
+        ASSERT_TRUE(p.WaitBox(60000));
+        p.Answer(L"&Ja");
+        HWND main = p.MainWindow();
+        ASSERT_TRUE(main);
+        ASSERT_EQ(WaitFor([&] { return ClientSize(main).cy == 134; }), true);
+        const auto started = Clock::now();
+        ReadProbe probe(main);
+        ClickButton(main, L"Weiter");
+        const auto exit = p.WaitExit(600000);
+        probe.Stop();
+        const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+        std::printf("%s: %.1f s, %d reads, slowest answer %.0f ms, %d hung samples\n", c.Name, seconds, probe.Reads,
+                    probe.SlowestMs, probe.HungSamples);
+        EXPECT_EQ(exit, c.Exit);
+        EXPECT_GT(probe.Reads, 20);
+        EXPECT_EQ(probe.Unanswered, 0);
+        EXPECT_LT(probe.SlowestMs, 1000.0);
+        EXPECT_EQ(probe.HungSamples, 0);
+    }
+}

@@ -463,11 +463,22 @@ TEST(DirectoryRun, ARestoreThatCannotFinishKeepsTheCompleteArchive) {
     EXPECT_EQ(out.Lines, Restored(Prefix(10), false));
     EXPECT_EQ(ReadBytes(chm), "another program's file");
     EXPECT_EQ(FilesInArchive(s.ProgramDir + L"\\vlmaltinst.zip"), files);
-    // Everything else came back.
+    // Everything else came back, and the mark stays for the next start.
     auto restored = FilesIn(s.ProgramDir);
     restored.erase(L"vlmaltinst.zip");
+    EXPECT_EQ(restored.erase(L"vlmaltinst.lauf"), 1u);
     restored[L"Velmora.chm"] = files.at(L"Velmora.chm");
     EXPECT_EQ(restored, files);
+
+    // Once the other program's file is gone, the next start finishes the
+    // restore before it asks anything.
+    ASSERT_TRUE(::DeleteFileW(chm.c_str()));
+    Program again(Updater(), Argument(s));
+    ASSERT_TRUE(again.WaitBox());
+    EXPECT_EQ(FilesIn(s.ProgramDir), files);
+    again.Answer(L"&Nein");
+    EXPECT_EQ(again.WaitExit(), 1u);
+    EXPECT_EQ(FilesIn(s.ProgramDir), files);
 }
 
 TEST(DirectoryRun, ClicksAndClosesDuringTheRestoreChangeNothing) {
