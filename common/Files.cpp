@@ -238,6 +238,11 @@ bool EnsurePlainFileBelow(const std::wstring& base, const std::wstring& relative
            !(info.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
 }
 
+bool HandleLiesBelow(HANDLE handle, const std::wstring& base, const std::wstring& relative) {
+    const Base b = ResolveBase(base);
+    return b && LiesBelow(handle, b, relative);
+}
+
 TemporaryFile CreateTemporaryBelow(const std::wstring& base, const std::wstring& folderRelative, DWORD access) {
     return CreateTemporaryBelow(ResolveBase(base), folderRelative, access);
 }

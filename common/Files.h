@@ -65,6 +65,10 @@ bool NoLinkBelow(const std::wstring& base, const std::wstring& relative);
 // existing one must pass NoLinkBelow. False when it cannot be made sure of.
 bool EnsurePlainFileBelow(const std::wstring& base, const std::wstring& relative);
 
+// Whether an open handle's file lies at base\relative, links resolved: the
+// check to make on the handle that is written through.
+bool HandleLiesBelow(HANDLE handle, const std::wstring& base, const std::wstring& relative);
+
 // A file created under a fresh temporary name ("~vlm<pid>_<n>.tmp") in the
 // folder base\folderRelative (empty: base itself). It is created, never
 // opened (an existing name, a planted link included, is skipped), and checked
