@@ -141,8 +141,15 @@ bool LiesBelow(HANDLE handle, const Base& base, const std::wstring& relative) {
     return !actual.empty() && SamePath(actual, VolumePathBelow(base.Volume, relative));
 }
 
-bool NoLinkBelow(const Base& base, const std::wstring& relative) {
-    if (!base) return base.Missing;
+// What stands at base\relative, as far as a writer is concerned.
+enum class Found {
+    Refused,  // a link on the way, or what is there cannot be checked
+    Nothing,  // a component is missing (a dangling link also looks missing)
+    Plain,    // every component is a plain entry of its folder
+};
+
+Found Examine(const Base& base, const std::wstring& relative) {
+    if (!base) return base.Missing ? Found::Nothing : Found::Refused;
     std::wstring below;
     for (const std::wstring& part : Components(relative)) {
         below += below.empty() ? part : L"\\" + part;
@@ -150,12 +157,24 @@ bool NoLinkBelow(const Base& base, const std::wstring& relative) {
         const DWORD attributes = ::GetFileAttributesW(path.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES) {
             const DWORD error = ::GetLastError();
-            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+            return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? Found::Nothing : Found::Refused;
         }
-        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return false;
-        if (!SamePath(VolumePath(path), VolumePathBelow(base.Volume, below))) return false;
+        if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) return Found::Refused;
+        if (!SamePath(VolumePath(path), VolumePathBelow(base.Volume, below))) return Found::Refused;
     }
-    return true;
+    return Found::Plain;
+}
+
+bool NoLinkBelow(const Base& base, const std::wstring& relative) { return Examine(base, relative) != Found::Refused; }
+
+// Whether a name that looks missing really is free. A dangling link looks
+// missing, and a rename here replaces it even when told not to replace; only
+// creating the name tells. The probe is gone again when its handle closes.
+bool ReallyFree(const Base& base, const std::wstring& relative) {
+    unique_hfile probe(::CreateFileW(ExtendedPath(base.Full + relative).c_str(), DELETE, 0, nullptr, CREATE_NEW,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
+    if (!probe) return ::GetLastError() == ERROR_PATH_NOT_FOUND;  // no folder: the copy fails on its own
+    return LiesBelow(probe.get(), base, relative);
 }
 
 TemporaryFile CreateTemporaryBelow(const Base& base, const std::wstring& folderRelative, DWORD access) {
@@ -297,7 +316,8 @@ bool DeletePlainFile(const std::wstring& fullPath) {
 
 bool ReplaceByCheckedCopy(const std::wstring& source, const std::wstring& base, const std::wstring& relative) {
     const Base b = ResolveBase(base);
-    if (!NoLinkBelow(b, relative)) {
+    const Found found = Examine(b, relative);
+    if (found == Found::Refused || (found == Found::Nothing && !ReallyFree(b, relative))) {
         ::SetLastError(ERROR_ACCESS_DENIED);
         return false;
     }
@@ -341,7 +361,9 @@ bool ReplaceByCheckedCopy(const std::wstring& source, const std::wstring& base, 
     }
     if (!::FlushFileBuffers(temp.Handle.get()) ||
         !SetTimeAndAttributes(temp.Handle.get(), &lastWrite, basic.FileAttributes) ||
-        !RenameByHandle(temp.Handle.get(), b.Full + relative, true))
+        // Only a destination checked to be plain is replaced; where none was
+        // seen, whatever stands there now is not ours to replace.
+        !RenameByHandle(temp.Handle.get(), b.Full + relative, found == Found::Plain))
         return fail();
     // Renamed by name: a folder swapped for a link meanwhile would have taken
     // the copy somewhere else.

@@ -98,7 +98,8 @@ bool DeletePlainFile(const std::wstring& fullPath);
 // last-write time and attributes. The copy goes to a temporary file beside
 // the destination, is checked (every byte written, size as the source's, on
 // disk) and only then renamed over the destination. Refused when the
-// destination or a folder between base and it is a link (NoLinkBelow). On any
+// destination or a folder between base and it is a link (NoLinkBelow), a
+// dangling link included. On any
 // failure the old destination stays as it was and the temporary file is gone.
 // Reading the source shares only reading, so a file held open for writing is
 // a failure rather than a torn copy.

@@ -197,6 +197,29 @@ void HostSymlink(const std::wstring& target, const std::wstring& link) {
         throw std::runtime_error("cannot make a host link: " + WideToUtf8(command));
 }
 
+void HostSymlinkTo(const std::wstring& target, const std::wstring& link) {
+    const std::wstring command = L"/bin/ln -s \"" + HostPath(target) + L"\" \"" + HostPath(link) + L"\"";
+    if (RunHostCommand(command) != 0) throw std::runtime_error("cannot make a host link: " + WideToUtf8(command));
+}
+
+SmallDisk::SmallDisk(const std::wstring& folder, int megabytes) : Folder(folder), Host(HostPath(folder)) {
+    MakeDirs(folder);
+    RunHostCommand(L"/bin/mount -t tmpfs -o size=" + std::to_wstring(megabytes) + L"m tmpfs \"" + Host + L"\"");
+    ULARGE_INTEGER total{};
+    Mounted = ::GetDiskFreeSpaceExW((folder + L"\\").c_str(), nullptr, &total, nullptr) &&
+              total.QuadPart <= static_cast<ULONGLONG>(megabytes) << 20;
+}
+
+SmallDisk::~SmallDisk() {
+    if (Mounted) RunHostCommand(L"/bin/umount \"" + Host + L"\"");
+}
+
+ULONGLONG SmallDisk::Free() const {
+    ULARGE_INTEGER free{};
+    ::GetDiskFreeSpaceExW((Folder + L"\\").c_str(), &free, nullptr, nullptr);
+    return free.QuadPart;
+}
+
 void WriteBytes(const std::wstring& path, const std::string& bytes) {
     HANDLE h = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (h == INVALID_HANDLE_VALUE) throw std::runtime_error("cannot create test file");
