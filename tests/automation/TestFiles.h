@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <map>
 #include <optional>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -64,6 +65,9 @@ void HostSymlink(const std::wstring& target, const std::wstring& link);
 // A host link whose target need not exist (a dangling link, when it does not).
 void HostSymlinkTo(const std::wstring& target, const std::wstring& link);
 std::string WideToUtf8(const std::wstring& text);
+
+// Pseudo-random bytes that neither deflate nor a file system can shrink.
+std::string RandomBytes(size_t size, std::uint32_t seed);
 
 // A small file system of its own, mounted on folder for the object's lifetime;
 // needs the host's administrator (Mounted tells whether it worked).

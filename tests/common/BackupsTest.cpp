@@ -190,18 +190,6 @@ TEST(FileBackups, ABackupNameThatIsALinkIsNeverWrittenThrough) {
     }
 }
 
-// Bytes that no file system compresses.
-std::string Incompressible(size_t size, std::uint32_t seed) {
-    std::string bytes(size, '\0');
-    for (auto& b : bytes) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        b = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
-
 TEST(FileBackups, ADataFileHeldOpenByAWriterFailsAndLeavesTheEarlierBackup) {
     DataTree tree;
     tree.WriteData(1);
@@ -231,13 +219,13 @@ TEST(FileBackups, AFullDiskLeavesTheEarlierBackupAsItWas) {
     DataTree tree(disk.Folder + L"\\");
     const DataFile& table = kFiles[6];
     const DataFile& index = kFiles[7];
-    WriteBytes(tree.Source(table), Incompressible(1200 * 1024, 1));
+    WriteBytes(tree.Source(table), RandomBytes(1200 * 1024, 1));
     WriteBytes(tree.Source(index), "index");
     Form form;
     tree.Assign(form.F);
     ASSERT_EQ(form.F.BackupFaecherkanon(), 0);
     // The table grew; its new copy no longer fits beside the old one.
-    WriteBytes(tree.Source(table), Incompressible(1500 * 1024, 2));
+    WriteBytes(tree.Source(table), RandomBytes(1500 * 1024, 2));
     const auto before = TreeSnapshot(tree.Base + L"Daten");
     ASSERT_LT(disk.Free(), 1500u * 1024);
     const ULONGLONG free = disk.Free();
@@ -507,7 +495,7 @@ TEST(BackupFormHilfePfad, AFullDiskIsAFailure) {
     MakeDirs(source);
     // Thirty files of 100 KiB: a third of them do not fit a second time.
     for (int i = 0; i < 30; ++i)
-        WriteBytes(source + L"Hilfe" + std::to_wstring(i) + L".rtf", Incompressible(100 * 1024, 10 + i));
+        WriteBytes(source + L"Hilfe" + std::to_wstring(i) + L".rtf", RandomBytes(100 * 1024, 10 + i));
     Form form;
     form.F.BaseDir = base;
     BoxWatcher watcher;

@@ -108,4 +108,33 @@ TEST(WriteDestinations, ALinkAtAnyOfThemFailsTheRunAndWritesNothingOutside) {
     }
 }
 
+TEST(WriteDestinations, AFullDiskDuringADataBackupKeepsTheEarlierBackup) {
+    for (const Updater& u : kUpdaters) {
+        SCOPED_TRACE(u.Name);
+        TempDir root(L"full");
+        SmallDisk disk(root / L"Klein", 4);
+        if (!disk.Mounted) GTEST_SKIP() << "mounting a small file system needs the host's administrator";
+        const auto s = LayOutSample(disk.Folder, Fixture(u.Fixture));
+        RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+        if (!u.Directory) registration.SetString(s.ProgramDir + L"\\");
+        // The subject canon and its backup from the last update, 1.2 MiB each;
+        // the canon has grown since and no longer fits a second time.
+        WriteBytes(s.DataDir + L"VLM_Bkp_FAECHERKANON.dbf", RandomBytes(1200 * 1024, 1));
+        WriteBytes(s.DataDir + L"FAECHERKANON.dbf", RandomBytes(1200 * 1024, 2));
+        const ULONGLONG room = 700 * 1024;  // for the archive and the backups before
+        ASSERT_GT(disk.Free(), room);
+        WriteBytes(disk.Folder + L"\\Fueller.bin", RandomBytes(static_cast<size_t>(disk.Free() - room), 3));
+        const auto dataBefore = TreeSnapshot(s.DataDir);
+        const auto programBefore = TreeSnapshot(s.ProgramDir);
+
+        const RunEnd end = RunThrough(u, s);
+        EXPECT_EQ(end.Exit, 1u);
+        EXPECT_TRUE(end.Boxes.empty());
+        EXPECT_EQ(TreeSnapshot(s.DataDir), dataBefore);  // the old backup whole, no temporary file
+        EXPECT_EQ(TreeSnapshot(s.ProgramDir), programBefore);
+        EXPECT_TRUE(Exists(s.FormsDir + L"VLM_Bkp_Formulare.dbf"));  // the step before succeeded
+        EXPECT_FALSE(Exists(s.IniDir + u.Record));
+    }
+}
+
 }  // namespace
