@@ -79,49 +79,26 @@ std::wstring UniqueTempFile(const std::wstring& folder) {
     return name;
 }
 
-void WriteAll(HANDLE file, const unsigned char* data, DWORD size, const std::wstring& path) {
-    DWORD written = 0;
-    if (!::WriteFile(file, data, size, &written, nullptr) || written != size)
-        RaiseError(L"In " + path + L" kann nicht geschrieben werden");
-}
-
-// Copies the complete archive into the folder under a name of its own and only
-// then gives it its final name, replacing an older one in a single rename: the
-// final name never holds a partial file, and a copy that fails (a full disk)
-// leaves nothing behind.
-void PlaceArchive(const std::wstring& source, const std::wstring& destination) {
-    const std::wstring part = destination + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-    try {
-        unique_hfile in(::CreateFileW(ExtendedPath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!in) RaiseError(L"Das Archiv kann nicht gelesen werden: " + source);
-        unique_hfile out(::CreateFileW(ExtendedPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) RaiseError(L"In " + part + L" kann nicht geschrieben werden");
-        constexpr DWORD chunk = 1 << 20;
-        const auto buffer = std::make_unique<unsigned char[]>(chunk);
-        std::uint64_t copied = 0;
-        for (DWORD got = 0;; copied += got) {
-            if (!::ReadFile(in.get(), buffer.get(), chunk, &got, nullptr))
-                RaiseError(L"Das Archiv kann nicht gelesen werden: " + source);
-            if (got == 0) break;
-            WriteAll(out.get(), buffer.get(), got, part);
-        }
-        LARGE_INTEGER size{};
-        if (!::GetFileSizeEx(in.get(), &size) || static_cast<std::uint64_t>(size.QuadPart) != copied ||
-            !::FlushFileBuffers(out.get()))
-            RaiseError(L"In " + part + L" kann nicht geschrieben werden");
-        out.reset();
-        const DWORD old = ::GetFileAttributesW(ExtendedPath(destination).c_str());
-        if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY))
-            ::SetFileAttributesW(ExtendedPath(destination).c_str(), old & ~FILE_ATTRIBUTE_READONLY);
-        if (!::MoveFileExW(ExtendedPath(part).c_str(), ExtendedPath(destination).c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination);
-    } catch (...) {
-        ::DeleteFileW(ExtendedPath(part).c_str());
-        throw;
+// Copies the complete archive into the folder under a temporary name of its
+// own and only then gives it its final name, replacing an older one in a
+// single rename: the final name never holds a partial file, and a copy that
+// fails (a full disk) leaves nothing behind. A link at either name is never
+// written through (ReplaceByCheckedCopy).
+void PlaceArchive(const std::wstring& source, const std::wstring& folder, const std::wstring& name) {
+    // A read-only older archive would stop the rename; its bit is cleared
+    // through a handle checked to be that file, never through a link.
+    if (NoLinkBelow(folder, name)) {
+        unique_hfile old(::CreateFileW(ExtendedPath(folder + L"\\" + name).c_str(),
+                                       FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        FILE_BASIC_INFO info{};
+        if (old && ::GetFileInformationByHandleEx(old.get(), FileBasicInfo, &info, sizeof info) &&
+            (info.FileAttributes & FILE_ATTRIBUTE_READONLY) && HandleLiesBelow(old.get(), folder, name))
+            SetTimeAndAttributes(old.get(), nullptr, info.FileAttributes & ~FILE_ATTRIBUTE_READONLY);
     }
+    if (!ReplaceByCheckedCopy(source, folder, name))
+        RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + folder + L"\\" + name);
 }
 
 // The deletion's view of the program folder.
@@ -296,7 +273,7 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
             }
             // Nothing is deleted before the complete archive stands in the
             // folder; the start ini and the archive stay in place meanwhile.
-            PlaceArchive(tempArchive, target + L"\\vlmaltinst.zip");
+            PlaceArchive(tempArchive, target, L"vlmaltinst.zip");
             RemovedFolders = CaptureFolders(target);
             TargetEmptied = true;
             DeleteFiles(target, archived, {L"VelmStart.ini", L"vlmaltinst.zip"});
