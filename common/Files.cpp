@@ -177,10 +177,13 @@ bool ReallyFree(const Base& base, const std::wstring& relative) {
     return LiesBelow(probe.get(), base, relative);
 }
 
-TemporaryFile CreateTemporaryBelow(const Base& base, const std::wstring& folderRelative, DWORD access) {
+// folderChecked: the caller has just checked the folder's components; the
+// check on the new file's handle still catches a folder swapped meanwhile.
+TemporaryFile CreateTemporaryBelow(const Base& base, const std::wstring& folderRelative, DWORD access,
+                                   bool folderChecked = false) {
     static std::atomic<unsigned> counter{0};
     TemporaryFile temp;
-    if (!NoLinkBelow(base, folderRelative)) return temp;
+    if (!folderChecked && !NoLinkBelow(base, folderRelative)) return temp;
     const std::wstring folder = folderRelative.empty() ? base.Full : base.Full + folderRelative + L"\\";
     for (int attempt = 0; attempt < 1000; ++attempt) {
         const std::wstring name =
@@ -334,7 +337,7 @@ bool ReplaceByCheckedCopy(const std::wstring& source, const std::wstring& base, 
         !::GetFileInformationByHandleEx(in.get(), FileBasicInfo, &basic, sizeof basic) || standard.Directory)
         return false;
 
-    TemporaryFile temp = CreateTemporaryBelow(b, folderRelative, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES);
+    TemporaryFile temp = CreateTemporaryBelow(b, folderRelative, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, true);
     if (!temp) return false;
     auto fail = [&temp] {
         const DWORD error = ::GetLastError();
