@@ -1,49 +1,20 @@
 #include "Backups.h"
-#include <shellapi.h>
 #include "Files.h"
 #include <vector>
 
 namespace {
 
 // Copies the rows of one step, in table order. The first failure ends the
-// step: copies already made stay, later rows are not tried.
+// step: copies already made stay, later rows are not tried. Each copy replaces
+// the backup of the last run only once it is complete, so a failure leaves
+// that backup as it was; a backup name that is a link is refused.
 int BackupFiles(const TFHaupt& form, BackupStep step) {
     for (const BackupFile& row : BackupFileTable) {
         if (row.Step != step) continue;
         const std::wstring& folder = form.*row.Folder;
-        const std::wstring source = folder + row.Name;
-        const std::wstring backup = folder + BackupPrefix + row.Name;
-        if (!::CopyFileExW(source.c_str(), backup.c_str(), nullptr, nullptr, nullptr, 0)) return 1;
+        if (!ReplaceByCheckedCopy(folder + row.Name, folder, std::wstring(BackupPrefix) + row.Name)) return 1;
     }
     return 0;
-}
-
-// A list of one path for SHFileOperationW, ended by two zero characters
-// however long the path is.
-std::vector<wchar_t> DoubleTerminated(const std::wstring& path) {
-    std::vector<wchar_t> list(path.begin(), path.end());
-    list.push_back(L'\0');
-    list.push_back(L'\0');
-    return list;
-}
-
-// Whether a file below the source folder, or its copy, would have a path of
-// MAX_PATH characters or more: the shell places no such copy, and under Wine
-// still reports the copy as done.
-bool BeyondShellPaths(const std::wstring& source, const std::wstring& destination, bool includeSubfolders) {
-    WIN32_FIND_DATAW data{};
-    unique_hfind find(::FindFirstFileW((source + L"*").c_str(), &data));
-    if (!find) return false;
-    do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring target = destination + L"\\" + name;
-        if (source.size() + name.size() >= MAX_PATH || target.size() >= MAX_PATH) return true;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && includeSubfolders &&
-            BeyondShellPaths(source + name + L"\\", target, true))
-            return true;
-    } while (::FindNextFileW(find.get(), &data));
-    return false;
 }
 
 int LastErrorResult() {
@@ -51,22 +22,27 @@ int LastErrorResult() {
     return error != 0 ? static_cast<int>(error) : 1;
 }
 
-// The folder copy for paths the shell cannot take, with the same outcome:
-// every file (with includeSubfolders every folder) in the source ends up in
-// the destination, existing files replaced. The first failure ends it.
-int CopyFolderDirectly(const std::wstring& source, const std::wstring& destination, bool includeSubfolders) {
+// Every file (with includeSubfolders every folder) of source into
+// base\relative, existing files replaced. The first failure ends it.
+int CopyFilesBelow(const std::wstring& source, const std::wstring& base, const std::wstring& relative,
+                   bool includeSubfolders) {
+    const std::wstring destination = WithFinalBackslash(base) + relative;
+    if (!NoLinkBelow(base, relative)) return ERROR_ACCESS_DENIED;
     if (!DirectoryExists(destination) && !::CreateDirectoryW(destination.c_str(), nullptr)) return LastErrorResult();
+    // Made just now by name: it must still be a plain folder.
+    if (!NoLinkBelow(base, relative)) return ERROR_ACCESS_DENIED;
     WIN32_FIND_DATAW data{};
     unique_hfind find(::FindFirstFileW((source + L"*").c_str(), &data));
     if (!find) return LastErrorResult();
     do {
         const std::wstring name = data.cFileName;
         if (name == L"." || name == L"..") continue;
-        const std::wstring target = destination + L"\\" + name;
         if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (!includeSubfolders) continue;
-            if (const int result = CopyFolderDirectly(source + name + L"\\", target, true)) return result;
-        } else if (!::CopyFileExW((source + name).c_str(), target.c_str(), nullptr, nullptr, nullptr, 0)) {
+            // A link to a folder is not entered: it may lead back here.
+            if (!includeSubfolders || (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+            if (const int result = CopyFilesBelow(source + name + L"\\", base, relative + L"\\" + name, true))
+                return result;
+        } else if (!ReplaceByCheckedCopy(source + name, base, relative + L"\\" + name)) {
             return LastErrorResult();
         }
     } while (::FindNextFileW(find.get(), &data));
@@ -93,7 +69,10 @@ int TFHaupt::BackupNKK() { return BackupFiles(*this, BackupStep::NKK); }
 int TFHaupt::BackupFormHilfePfad() {
     const std::wstring source = BaseDir + L"Formulierungen\\";
     const std::wstring backup = BaseDir + L"VLM_Bkp_Formulierungen";
-    if (!ForceDirectories(backup)) {
+    // A link standing where the backup folder belongs is no backup folder:
+    // the copies would land wherever it leads.
+    if (!NoLinkBelow(BaseDir, L"VLM_Bkp_Formulierungen") || !ForceDirectories(backup) ||
+        !NoLinkBelow(BaseDir, L"VLM_Bkp_Formulierungen")) {
         ErrorBox(L"Das Backup-Verzeichnis konnte nicht erstellt werden\nDas Update wird abgebrochen!");
         return 1;
     }
@@ -101,19 +80,14 @@ int TFHaupt::BackupFormHilfePfad() {
 }
 
 int TFHaupt::CopyFolder(const std::wstring& source, const std::wstring& destination, bool includeSubfolders) {
-    // The shell answers a copy out of a missing folder with success, having
-    // copied nothing; a backup that did not happen must not pass as made.
+    // Done here rather than by the shell: the shell answers a copy out of a
+    // missing folder, and under Wine copies that failed, with success, and
+    // writes through links. Each file is copied whole and checked (see
+    // ReplaceByCheckedCopy), so 0 means every file is in the destination
+    // with its content.
     if (!DirectoryExists(source)) return CopyFolderSourceMissing;
-    if (BeyondShellPaths(source, destination, includeSubfolders))
-        return CopyFolderDirectly(source, destination, includeSubfolders);
-
-    std::vector<wchar_t> from = DoubleTerminated(source + L"*.*");
-    std::vector<wchar_t> to = DoubleTerminated(destination);
-    SHFILEOPSTRUCTW operation{};
-    operation.hwnd = Handle;
-    operation.wFunc = FO_COPY;
-    operation.pFrom = from.data();
-    operation.pTo = to.data();
-    operation.fFlags = includeSubfolders ? FOF_NOCONFIRMATION : FOF_NOCONFIRMATION | FOF_FILESONLY | FOF_NORECURSION;
-    return ::SHFileOperationW(&operation);
+    const std::wstring folder = WithoutFinalBackslashes(destination);
+    const std::size_t slash = folder.find_last_of(L'\\');
+    if (slash == std::wstring::npos || slash + 1 == folder.size()) return ERROR_INVALID_NAME;
+    return CopyFilesBelow(source, folder.substr(0, slash + 1), folder.substr(slash + 1), includeSubfolders);
 }

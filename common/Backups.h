@@ -32,9 +32,9 @@ inline constexpr BackupFile BackupFileTable[] = {
 
 inline constexpr wchar_t BackupPrefix[] = L"VLM_Bkp_";
 
-// What CopyFolder returns when its source folder does not exist. The shell
-// reports such a copy as a success, although nothing was backed up.
-// (DE_INVALIDFILES: the source or destination path was invalid.)
+// What CopyFolder returns when its source folder does not exist: nothing
+// was backed up. (The shell's DE_INVALIDFILES: the source or destination
+// path was invalid.) Other failures return the platform's error code.
 inline constexpr int CopyFolderSourceMissing = 0x7C;
 
 // Makes the folder and every missing parent folder; an existing folder counts

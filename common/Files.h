@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 #include <string>
+#include "Raii.h"
 
 // The full path of the running program's file, at any length.
 std::wstring ModuleFileName();
@@ -43,3 +44,67 @@ std::wstring VolumePath(const std::wstring& path);
 // Whether two paths are the same text, letter case aside, as the file system
 // compares names.
 bool SamePath(const std::wstring& a, const std::wstring& b);
+
+// ---- Writing below a folder others may write to ----------------------------
+// Velmora's folders are writable by ordinary users while the updaters run
+// with the installer's rights, so every name already below such a folder may
+// be planted: a link or junction to somewhere else. The platform here follows
+// links even when asked not to (FILE_FLAG_OPEN_REPARSE_POINT), and lists a
+// link to a file as a plain file; the one sound test is where an opened file
+// really lies. These helpers never write through a name they have not checked
+// that way. "base" is the Velmora folder, trusted as given; "relative" names
+// a path below it, backslash-separated, without "." or "..".
+
+// The volume path base\relative has when every name below base is a plain
+// entry of its folder; baseVolumePath as VolumePath gives it for base.
+std::wstring VolumePathBelow(const std::wstring& baseVolumePath, const std::wstring& relative);
+// Whether every component of relative that exists is a plain file or folder
+// of the folder before it, and no link or junction. The first missing
+// component ends the check (what follows cannot exist either). False when base
+// cannot be opened or a component cannot be checked.
+bool NoLinkBelow(const std::wstring& base, const std::wstring& relative);
+// Makes sure a plain file stands at base\relative before a platform call that
+// writes by name (the profile functions): an empty file is created when
+// nothing is there (a dangling link counts as there, and is refused), an
+// existing one must pass NoLinkBelow. False when it cannot be made sure of.
+bool EnsurePlainFileBelow(const std::wstring& base, const std::wstring& relative);
+
+// Whether an open handle's file lies at base\relative, links resolved: the
+// check to make on the handle that is written through.
+bool HandleLiesBelow(HANDLE handle, const std::wstring& base, const std::wstring& relative);
+
+// A file created under a fresh temporary name ("~vlm<pid>_<n>.tmp") in the
+// folder base\folderRelative (empty: base itself). It is created, never
+// opened (an existing name, a planted link included, is skipped), and checked
+// on its handle to lie where its name says. The handle has delete access and
+// no sharing, so nobody else opens it meanwhile.
+struct TemporaryFile {
+    unique_hfile Handle;
+    std::wstring Path;  // full, "\\?\" form
+    explicit operator bool() const { return static_cast<bool>(Handle); }
+};
+TemporaryFile CreateTemporaryBelow(const std::wstring& base, const std::wstring& folderRelative, DWORD access);
+// Renames the handle's file to the full path destination; replace decides
+// whether an existing destination (a link itself, never its target) is
+// replaced. The handle stays open and names the file under its new name.
+bool RenameByHandle(HANDLE handle, const std::wstring& destination, bool replace);
+// Deletes the handle's file (it must have delete access); it goes when the
+// last handle to it closes.
+bool DeleteByHandle(HANDLE handle);
+// Sets last-write time and attributes (only the settable ones; none gives
+// FILE_ATTRIBUTE_NORMAL) on an open handle; a null time leaves it.
+bool SetTimeAndAttributes(HANDLE handle, const FILETIME* lastWrite, DWORD attributes);
+// Deletes a file at a full path only when it is a plain file of its folder;
+// a link (whose deletion here would remove its target) is refused.
+bool DeletePlainFile(const std::wstring& fullPath);
+
+// Replaces base\relative by a complete copy of source, with its content,
+// last-write time and attributes. The copy goes to a temporary file beside
+// the destination, is checked (every byte written, size as the source's, on
+// disk) and only then renamed over the destination. Refused when the
+// destination or a folder between base and it is a link (NoLinkBelow), a
+// dangling link included. On any
+// failure the old destination stays as it was and the temporary file is gone.
+// Reading the source shares only reading, so a file held open for writing is
+// a failure rather than a torn copy.
+bool ReplaceByCheckedCopy(const std::wstring& source, const std::wstring& base, const std::wstring& relative);

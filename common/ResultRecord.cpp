@@ -2,6 +2,7 @@
 // Velmora's main ini.
 #include <vector>
 #include "Fehler.h"
+#include "Files.h"
 #include "Haupt.h"
 
 namespace {
@@ -40,8 +41,12 @@ int TFHaupt::SchreibeIni(int result) {
     RecordFlush flush(path);
 
     // One key per call, so keys written before a failure stay in the file.
-    auto write = [&path](const wchar_t* key, const std::wstring& value) {
-        if (!::WritePrivateProfileStringW(L"Update", key, value.c_str(), path.c_str()))
+    // The profile functions write by name and follow links: before each call
+    // the record must be a plain file of the ini folder (made empty when it
+    // is missing), or the write is refused as one that failed.
+    auto write = [this, &path](const wchar_t* key, const std::wstring& value) {
+        if (!EnsurePlainFileBelow(IniDir, Program.Settings().RecordName) ||
+            !::WritePrivateProfileStringW(L"Update", key, value.c_str(), path.c_str()))
             RaiseError(L"In " + path + L" kann nicht geschrieben werden");
     };
     write(L"Erfolg", std::to_wstring(result));

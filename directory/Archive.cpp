@@ -62,64 +62,68 @@ bool HasParentFolder(const std::wstring& full) {
     return full.size() > 3 && full[1] == L':' && full[2] == L'\\';
 }
 
-// A file of this run's own in the temporary folder, created empty so that no
-// other run can pick the same name; named so that the next start knows it.
-std::wstring UniqueTempFile(const std::wstring& folder) {
-    for (unsigned n = 0; n < 1000; ++n) {
-        const std::wstring name = TempArchiveName(folder, n);
-        unique_hfile file(::CreateFileW(ExtendedPath(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (file) return name;
-        if (::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) break;
-    }
-    RaiseError(L"Im temporären Ordner kann keine Datei angelegt werden: " + folder);
-}
-
-void WriteAll(HANDLE file, const unsigned char* data, DWORD size, const std::wstring& path) {
-    DWORD written = 0;
-    if (!::WriteFile(file, data, size, &written, nullptr) || written != size)
-        RaiseError(L"In " + path + L" kann nicht geschrieben werden");
-}
-
-// Copies the complete archive into the folder under a name of its own and only
-// then gives it its final name, replacing an older one in a single rename: the
-// final name never holds a partial file, and a copy that fails (a full disk)
-// leaves nothing behind.
-void PlaceArchive(const std::wstring& source, const std::wstring& destination) {
-    const std::wstring part = destination + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-    try {
-        unique_hfile in(::CreateFileW(ExtendedPath(source).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                      OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!in) RaiseError(L"Das Archiv kann nicht gelesen werden: " + source);
-        unique_hfile out(::CreateFileW(ExtendedPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) RaiseError(L"In " + part + L" kann nicht geschrieben werden");
-        constexpr DWORD chunk = 1 << 20;
-        const auto buffer = std::make_unique<unsigned char[]>(chunk);
-        std::uint64_t copied = 0;
-        for (DWORD got = 0;; copied += got) {
-            Heartbeat();
-            if (!::ReadFile(in.get(), buffer.get(), chunk, &got, nullptr))
-                RaiseError(L"Das Archiv kann nicht gelesen werden: " + source);
-            if (got == 0) break;
-            WriteAll(out.get(), buffer.get(), got, part);
+// This run's archive, written straight into the program folder under a name
+// of its own. It is created new, so that a name planted there (a link
+// included) is never written through, and held without sharing until it is
+// renamed to its final name; on every other way out it is deleted.
+class PartialArchive {
+public:
+    explicit PartialArchive(const std::wstring& folder)
+        : folder_(folder), name_(L"vlmaltinst.zip." + std::to_wstring(::GetCurrentProcessId()) + L".tmp") {
+        file_.reset(::CreateFileW(ExtendedPath(Path()).c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_) RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path());
+        if (!HandleLiesBelow(file_.get(), folder_, name_)) {
+            file_.reset();
+            RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path());
         }
-        LARGE_INTEGER size{};
-        if (!::GetFileSizeEx(in.get(), &size) || static_cast<std::uint64_t>(size.QuadPart) != copied ||
-            !::FlushFileBuffers(out.get()))
-            RaiseError(L"In " + part + L" kann nicht geschrieben werden");
-        out.reset();
-        const DWORD old = ::GetFileAttributesW(ExtendedPath(destination).c_str());
-        if (old != INVALID_FILE_ATTRIBUTES && (old & FILE_ATTRIBUTE_READONLY))
-            ::SetFileAttributesW(ExtendedPath(destination).c_str(), old & ~FILE_ATTRIBUTE_READONLY);
-        if (!::MoveFileExW(ExtendedPath(part).c_str(), ExtendedPath(destination).c_str(),
-                           MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
-            RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination);
-    } catch (...) {
-        ::DeleteFileW(ExtendedPath(part).c_str());
-        throw;
     }
-}
+    ~PartialArchive() {
+        if (file_) DeleteByHandle(file_.get());
+    }
+    PartialArchive(const PartialArchive&) = delete;
+    PartialArchive& operator=(const PartialArchive&) = delete;
+
+    std::wstring Path() const { return folder_ + L"\\" + name_; }
+
+    // A second handle to the same open file, for the writer to write and close.
+    unique_hfile ForWriter() const {
+        HANDLE copy = nullptr;
+        if (!::DuplicateHandle(::GetCurrentProcess(), file_.get(), ::GetCurrentProcess(), &copy, 0, FALSE,
+                               DUPLICATE_SAME_ACCESS))
+            RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path());
+        return unique_hfile(copy);
+    }
+
+    // Gives the complete archive its final name in one rename, replacing an
+    // older archive there; a link at that name is refused.
+    void PlaceAs(const std::wstring& name) {
+        const std::wstring destination = folder_ + L"\\" + name;
+        if (!NoLinkBelow(folder_, name) || !::FlushFileBuffers(file_.get()))
+            RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination);
+        ClearOlderReadOnly(name);
+        if (!RenameByHandle(file_.get(), destination, true))
+            RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination);
+        file_.reset();
+    }
+
+private:
+    // A read-only older archive would stop the rename; its bit is cleared
+    // through a handle checked to be that file, never through a link.
+    void ClearOlderReadOnly(const std::wstring& name) const {
+        unique_hfile old(::CreateFileW(ExtendedPath(folder_ + L"\\" + name).c_str(),
+                                       FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        FILE_BASIC_INFO info{};
+        if (old && ::GetFileInformationByHandleEx(old.get(), FileBasicInfo, &info, sizeof info) &&
+            (info.FileAttributes & FILE_ATTRIBUTE_READONLY) && HandleLiesBelow(old.get(), folder_, name))
+            SetTimeAndAttributes(old.get(), nullptr, info.FileAttributes & ~FILE_ATTRIBUTE_READONLY);
+    }
+
+    std::wstring folder_, name_;
+    unique_hfile file_;
+};
 
 // The deletion's view of the program folder.
 struct Emptying {
@@ -247,7 +251,7 @@ bool IsWithin(const std::wstring& path, const std::wstring& folder) {
     return SamePath(p.substr(0, f.size()), f);
 }
 
-void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived) {
+void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived, const std::wstring& skip) {
     const std::wstring top = ProgramFolder(Dir);
     if (top.empty()) RaiseError(L"Der Ordner hat keinen übergeordneten Ordner: " + Dir);
     const DWORD attributes = ::GetFileAttributesW(ExtendedPath(top).c_str());
@@ -257,7 +261,7 @@ void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived)
     if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) RaiseError(L"Der Ordner ist eine Verknüpfung: " + top);
     // The parent of the top folder, with its backslash: every entry name then
     // begins with the top folder's own name.
-    ArchiveWalk walk{archive, top, VolumePath(top), top.substr(0, top.rfind(L'\\') + 1), archived};
+    ArchiveWalk walk{archive, top, VolumePath(top), top.substr(0, top.rfind(L'\\') + 1), archived, skip};
     if (walk.TopOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + top);
     ZipFolder(top, walk);
 }
@@ -277,7 +281,7 @@ void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk) {
     for (const WIN32_FIND_DATAW& fd : ListForArchive(Dir)) {
         if (IsFolder(fd) || IsLink(fd)) continue;
         const std::wstring full = Dir + fd.cFileName;
-        if (full == OwnPath()) continue;  // exact text, letter case included
+        if (full == OwnPath() || full == walk.Skip) continue;  // exact text, letter case included
         // Held open while the archive reads it, sharing reading only: the file
         // recorded here is the one archived, and no writer gets in between.
         unique_hfile file(::CreateFileW(ExtendedPath(full).c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES,
@@ -325,7 +329,6 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
     {
         CursorChange hourglass(IDC_WAIT);
         form.ProcessMessages();
-        std::wstring tempArchive;  // this run's own; removed on every path
         try {
             // The folder that holds the program file the version check found,
             // by its full path: "/", ".." and a relative name resolved, never
@@ -345,17 +348,18 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
                      &form.IniDir, &form.DataDir, &form.BaseDir, &form.FormsDir, &form.NkkDir, &temp})
                 if (!kept->empty() && LiesWithin(*kept, targetOnVolume))
                     RaiseError(L"Der Ordner " + *kept + L" liegt im Programmordner " + target);
-            tempArchive = UniqueTempFile(temp);
+            PartialArchive partial(target);
             ArchivedFiles archived;
             {
-                ZipWriter archive(ExtendedPath(tempArchive));
+                ZipWriter archive(partial.ForWriter(), partial.Path());
                 archive.SetHeartbeat(Heartbeat);
-                DoZip(target, archive, &archived);
+                DoZip(target, archive, &archived, partial.Path());
                 archive.Close();
             }
             // Nothing is deleted before the complete archive stands in the
-            // folder; the start ini and the archive stay in place meanwhile.
-            PlaceArchive(tempArchive, target + L"\\vlmaltinst.zip");
+            // folder under its final name; the start ini and an older archive
+            // stay in place meanwhile.
+            partial.PlaceAs(L"vlmaltinst.zip");
             RemovedFolders = CaptureFolders(target);
             // From here on a killed run is undone by the next start.
             WriteMark(target, RemovedFolders);
@@ -368,7 +372,6 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
         } catch (const std::exception&) {
             result = 1;
         }
-        if (!tempArchive.empty()) ::DeleteFileW(ExtendedPath(tempArchive).c_str());
     }
     form.ProcessMessages();
     return result;

@@ -30,13 +30,16 @@ struct ArchiveWalk {
     std::wstring TopOnVolume;           // where it really is on its volume, links resolved
     std::wstring Base;                  // its parent with the final backslash
     ArchivedFiles* Archived = nullptr;  // receives every file that became an entry
+    std::wstring Skip;                  // the archive being written, when it lies in the folder
 };
 
 // Adds every file below Dir to the archive; entry names begin with the last
 // component of Dir. Dir is taken in its full, normalised form; links and
 // junctions below it are neither archived nor entered. When archived is
-// given, it receives every file that became an entry.
-void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived = nullptr);
+// given, it receives every file that became an entry. The file at skip (a full
+// path: the archive being written into the folder) is passed over.
+void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived = nullptr,
+           const std::wstring& skip = {});
 
 // Walks Dir (a full path below walk.Top, or walk.Top itself) and, depth first,
 // its sub-folders; the files lying directly in a folder come after everything

@@ -119,11 +119,6 @@ void RemoveRestoreLeftovers(const std::wstring& folder) {
 
 }  // namespace
 
-std::wstring TempArchiveName(const std::wstring& tempFolder, unsigned counter) {
-    return tempFolder + L"vlmaltinst-" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(counter) +
-           L".tmp";
-}
-
 void WriteMark(const std::wstring& folder, const std::vector<FolderState>& folders) {
     ArchiveIdentity id;
     if (!IdentityOf(folder + L"\\vlmaltinst.zip", id))
@@ -220,16 +215,11 @@ bool RemoveMark(const std::wstring& folder) {
     return gone;
 }
 
-void RemoveLeftovers(const std::wstring& folder, const std::wstring& tempFolder, bool restoreLeftovers) {
+void RemoveLeftovers(const std::wstring& folder, bool restoreLeftovers) {
     ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
         if (NamedLike(fd.cFileName, L"vlmaltinst.zip.", L"") || NamedLike(fd.cFileName, L"vlmaltinst.lauf.", L""))
             RemovePlain(folder, fd);
     });
-    const std::wstring temp = WithoutFinalBackslashes(tempFolder);
-    if (!temp.empty())
-        ForEachEntry(temp, [&](const WIN32_FIND_DATAW& fd) {
-            if (NamedLike(fd.cFileName, L"vlmaltinst-", L"_")) RemovePlain(temp, fd);
-        });
     if (restoreLeftovers) RemoveRestoreLeftovers(folder);
 }
 
@@ -247,13 +237,7 @@ void DirectoryUpdater::RecoverAtStart(TFHaupt& form) {
     } else if (!form.TryRunLock()) {
         return;  // the leftovers, if any, may be the other updater's work in progress
     }
-    std::wstring temp;
-    try {
-        temp = TempPath();
-    } catch (const EFehler&) {
-        // Without a known temporary folder only the program folder is cleaned.
-    }
-    RemoveLeftovers(target, temp, marked);
+    RemoveLeftovers(target, marked);
     if (marked) {
         const MarkSeen mark = ReadMark(target);
         // Without the run's own archive the restore had come to its end: it

@@ -32,13 +32,8 @@ MarkSeen ReadMark(const std::wstring& folder);
 bool RemoveMark(const std::wstring& folder);
 
 // Removes what an interrupted run can leave and nothing else: in folder the
-// partial copies of an archive or a mark being placed ("vlmaltinst.zip.<n>.tmp",
-// "vlmaltinst.lauf.<n>.tmp"), in tempFolder the run's own temporary archives
-// ("vlmaltinst-<n>_<n>.tmp"); with restoreLeftovers also the partial files of
+// partial archive or mark being written ("vlmaltinst.zip.<n>.tmp",
+// "vlmaltinst.lauf.<n>.tmp"); with restoreLeftovers also the partial files of
 // an interrupted restore ("~vlm<n>_<n>.tmp") in folder and below it. None of
 // them is ever the only copy of anything. Links are never followed or removed.
-void RemoveLeftovers(const std::wstring& folder, const std::wstring& tempFolder, bool restoreLeftovers);
-
-// The name of a new temporary archive in tempFolder for this run: a pattern
-// the start-time cleanup knows, with the process id and a counter.
-std::wstring TempArchiveName(const std::wstring& tempFolder, unsigned counter);
+void RemoveLeftovers(const std::wstring& folder, bool restoreLeftovers);

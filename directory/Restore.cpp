@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
+#include <set>
 #include "Fehler.h"
 #include "Raii.h"
 #include "Archive.h"
@@ -14,10 +15,6 @@
 #include "ZipReader.h"
 
 namespace {
-
-constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM |
-                                      FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
-                                      FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
 bool IsReservedDeviceName(const std::wstring& component) {
     std::wstring base = component.substr(0, component.find(L'.'));
@@ -64,24 +61,6 @@ std::wstring RootOf(const std::wstring& targetDir) {
     return full.empty() ? full : ExtendedPath(full);
 }
 
-// Creates the folders of relative below root that are missing. An existing
-// component must be a plain folder: through a link the files would land
-// outside the program folder.
-bool EnsureFolders(const std::wstring& root, const std::wstring& relative) {
-    std::wstring path = root;
-    for (const std::wstring& part : Split(relative, L'\\')) {
-        path += L'\\';
-        path += part;
-        const DWORD attributes = ::GetFileAttributesW(path.c_str());
-        if (attributes == INVALID_FILE_ATTRIBUTES) {
-            if (!::CreateDirectoryW(path.c_str(), nullptr)) return false;
-        } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-            return false;
-        }
-    }
-    return true;
-}
-
 FILETIME FromDosTime(std::uint16_t date, std::uint16_t time) {
     // The writer stored the wall-clock time under the zone rules of the file's
     // own date; the same rules take it back.
@@ -93,43 +72,85 @@ FILETIME FromDosTime(std::uint16_t date, std::uint16_t time) {
     return utc;
 }
 
-// Last-write time first, then the attributes, so that a read-only bit cannot
-// stand in the way of the time.
-bool ApplyTimeAndAttributes(const std::wstring& path, const FILETIME& lastWrite, DWORD attributes) {
-    {
-        unique_hfile h(::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES,
-                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                     FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!h || !::SetFileTime(h.get(), nullptr, nullptr, &lastWrite)) return false;
+// Sets a restored folder's time and attributes through a handle checked to
+// be that folder: one re-created as a link meanwhile would give them to
+// whatever it leads to.
+bool ApplyFolderState(const std::wstring& root, const std::wstring& relative, const FILETIME& lastWrite,
+                      DWORD attributes) {
+    unique_hfile h(::CreateFileW((root + L"\\" + relative).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    FILE_BASIC_INFO info{};
+    if (!h || !::GetFileInformationByHandleEx(h.get(), FileBasicInfo, &info, sizeof info) ||
+        !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
+        !HandleLiesBelow(h.get(), root, relative))
+        return false;
+    return SetTimeAndAttributes(h.get(), &lastWrite, attributes);
+}
+
+// A temporary file that will not be placed: its attributes cleared (a
+// read-only file could not be deleted) and deleted through its own handle.
+void Discard(TemporaryFile& temp) {
+    if (!temp) return;
+    SetTimeAndAttributes(temp.Handle.get(), nullptr, 0);
+    DeleteByHandle(temp.Handle.get());
+    temp.Handle.reset();
+}
+
+// Gives the checked temporary file its time and attributes and then the name
+// base\relative, through its own handle; it must land there. Discarded on
+// failure.
+bool Place(TemporaryFile& temp, const std::wstring& base, const std::wstring& relative, const FILETIME& lastWrite,
+           DWORD attributes, bool replace) {
+    if (SetTimeAndAttributes(temp.Handle.get(), &lastWrite, attributes) &&
+        RenameByHandle(temp.Handle.get(), base + L"\\" + relative, replace) &&
+        HandleLiesBelow(temp.Handle.get(), base, relative)) {
+        temp.Handle.reset();
+        return true;
     }
-    const DWORD settable = attributes & kSettableAttributes;
-    return ::SetFileAttributesW(path.c_str(), settable ? settable : FILE_ATTRIBUTE_NORMAL) != 0;
+    Discard(temp);
+    return false;
 }
 
 class Restorer {
 public:
     Restorer(const std::wstring& root, ZipReader& zip) : root_(root), zip_(zip) {}
 
-    // The entry written to a new file in folder, checked; its path, or empty
-    // when it failed (nothing of it is left then).
-    std::wstring WriteToTemporary(const ZipEntry& entry, const std::wstring& folder) {
-        std::wstring temp;
-        unique_hfile file;
-        for (int attempt = 0; attempt < 1000 && !file; ++attempt) {
-            temp = folder + L"\\~vlm" + std::to_wstring(::GetCurrentProcessId()) + L"_" + std::to_wstring(counter_++) +
-                   L".tmp";
-            file.reset(
-                ::CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-            if (!file && ::GetLastError() != ERROR_FILE_EXISTS && ::GetLastError() != ERROR_ALREADY_EXISTS) return {};
+    // Creates the folders of relative below the root that are missing. An
+    // existing component must be a plain folder: through a link the files
+    // would land outside the program folder. Each folder is checked once.
+    bool EnsureFolders(const std::wstring& relative) {
+        std::wstring below;
+        for (const std::wstring& part : Split(relative, L'\\')) {
+            below += below.empty() ? part : L"\\" + part;
+            if (checked_.count(below)) continue;
+            const std::wstring path = root_ + L"\\" + below;
+            const DWORD attributes = ::GetFileAttributesW(path.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                if (!::CreateDirectoryW(path.c_str(), nullptr)) return false;
+            } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+                return false;
+            }
+            if (!NoLinkBelow(root_, below)) return false;
+            checked_.insert(below);
         }
-        if (!file) return {};
+        return true;
+    }
+
+    // The entry written to a new file in the folder below the root, checked
+    // on its handle and complete; an empty one when it failed (nothing of it
+    // is left then).
+    TemporaryFile WriteToTemporary(const ZipEntry& entry, const std::wstring& folderRelative) {
+        TemporaryFile temp = CreateTemporaryBelow(root_, folderRelative, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES);
+        if (!temp) return temp;
+        HANDLE file = temp.Handle.get();
         bool complete = false;
         try {
             complete = zip_.Extract(entry, [&](const unsigned char* data, std::size_t size) {
                 Heartbeat();
                 while (size > 0) {
                     DWORD written = 0;
-                    if (!::WriteFile(file.get(), data, static_cast<DWORD>(size), &written, nullptr) || written == 0)
+                    if (!::WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) || written == 0)
                         return false;  // disk full, for one
                     data += written;
                     size -= written;
@@ -137,15 +158,11 @@ public:
                 return true;
             });
             // On disk before the archive, the only other copy, may go.
-            if (complete && !::FlushFileBuffers(file.get())) complete = false;
+            if (complete && !::FlushFileBuffers(file)) complete = false;
         } catch (const EFehler&) {
             complete = false;
         }
-        if (!::CloseHandle(file.release())) complete = false;
-        if (!complete) {
-            ::DeleteFileW(temp.c_str());
-            return {};
-        }
+        if (!complete) Discard(temp);
         return temp;
     }
 
@@ -174,7 +191,8 @@ public:
     bool RestoreEntry(const ZipEntry& entry, const std::wstring& relative) {
         const std::wstring destination = root_ + L"\\" + relative;
         const std::size_t slash = relative.rfind(L'\\');
-        if (slash != std::wstring::npos && !EnsureFolders(root_, relative.substr(0, slash))) return false;
+        const std::wstring folder = slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash);
+        if (!folder.empty() && !EnsureFolders(folder)) return false;
         const DWORD attributes = ::GetFileAttributesW(destination.c_str());
         if (attributes != INVALID_FILE_ATTRIBUTES) {
             // Left by the deletion. Never overwritten: with other content it is
@@ -184,21 +202,16 @@ public:
         }
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
-        const std::wstring folder = destination.substr(0, destination.rfind(L'\\'));
-        const std::wstring temp = WriteToTemporary(entry, folder);
-        if (temp.empty()) return false;
+        TemporaryFile temp = WriteToTemporary(entry, folder);
+        if (!temp) return false;
         // No replacing: whatever took the name meanwhile is not ours.
-        if (!::MoveFileExW(temp.c_str(), destination.c_str(), MOVEFILE_WRITE_THROUGH)) {
-            ::DeleteFileW(temp.c_str());
-            return false;
-        }
-        return ApplyTimeAndAttributes(destination, FromDosTime(entry.DosDate, entry.DosTime), entry.Attributes);
+        return Place(temp, root_, relative, FromDosTime(entry.DosDate, entry.DosTime), entry.Attributes, false);
     }
 
 private:
     std::wstring root_;
     ZipReader& zip_;
-    unsigned counter_ = 0;
+    std::set<std::wstring> checked_;  // folders below the root known to be plain
 };
 
 bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, const std::vector<FolderState>& folders) {
@@ -208,7 +221,7 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
     const std::wstring archive = ExtendedPath(archiveFull);
 
     bool ok = true;
-    std::wstring olderArchive;  // checked, waiting to take the archive's place
+    TemporaryFile olderArchive;  // checked, waiting to take the archive's place
     bool hasOlder = false;
     ZipEntry olderEntry;
     {
@@ -236,10 +249,10 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
             if (!restorer.RestoreEntry(entry, relative)) ok = false;
         }
         for (const FolderState& folder : folders)
-            if (!ValidRelative(folder.Relative) || !EnsureFolders(root, folder.Relative)) ok = false;
+            if (!ValidRelative(folder.Relative) || !restorer.EnsureFolders(folder.Relative)) ok = false;
         if (ok && hasOlder) {
-            olderArchive = restorer.WriteToTemporary(olderEntry, root);
-            if (olderArchive.empty()) ok = false;
+            olderArchive = restorer.WriteToTemporary(olderEntry, L"");
+            if (!olderArchive) ok = false;
         }
     }  // the archive is closed here, so that it can be replaced or deleted
 
@@ -253,24 +266,21 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
     // attributes they hide nothing that should be seen.
     for (const FolderState* folder : byDepth) {
         Heartbeat();
-        if (!ApplyTimeAndAttributes(root + L"\\" + folder->Relative, folder->LastWrite,
-                                    folder->Attributes & ~FILE_ATTRIBUTE_DIRECTORY))
-            ok = false;
+        if (!ApplyFolderState(root, folder->Relative, folder->LastWrite, folder->Attributes)) ok = false;
     }
 
     if (!ok) {
-        if (!olderArchive.empty()) ::DeleteFileW(olderArchive.c_str());
+        Discard(olderArchive);
         return false;
     }
     if (hasOlder) {
-        if (!::MoveFileExW(olderArchive.c_str(), archive.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-            ::DeleteFileW(olderArchive.c_str());
-            return false;
-        }
-        return ApplyTimeAndAttributes(archive, FromDosTime(olderEntry.DosDate, olderEntry.DosTime),
-                                      olderEntry.Attributes);
+        // A rename replaces this run's archive, or a link put in its place,
+        // never what such a link leads to.
+        const std::size_t slash = archive.rfind(L'\\');
+        return Place(olderArchive, archive.substr(0, slash), archive.substr(slash + 1),
+                     FromDosTime(olderEntry.DosDate, olderEntry.DosTime), olderEntry.Attributes, true);
     }
-    return ::DeleteFileW(archive.c_str()) != 0;
+    return DeletePlainFile(archive);
 }
 
 void CaptureBelow(const std::wstring& path, const std::wstring& relative, std::vector<FolderState>& out) {

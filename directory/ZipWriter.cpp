@@ -72,14 +72,26 @@ std::uint32_t ZipWriter::DosDateTime(const FILETIME& utc) {
     return date << 16 | time;
 }
 
+namespace {
+
+unique_hfile CreateArchiveFile(const std::wstring& path) {
+    unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file) RaiseError(LastErrorText(L"Das Archiv kann nicht angelegt werden:", path));
+    return file;
+}
+
+}  // namespace
+
 ZipWriter::ZipWriter(const std::wstring& path, std::size_t bufferSize, unsigned workers)
+    : ZipWriter(CreateArchiveFile(path), path, bufferSize, workers) {}
+
+ZipWriter::ZipWriter(unique_hfile file, const std::wstring& path, std::size_t bufferSize, unsigned workers)
     : path_(path),
+      file_(std::move(file)),
       bufferSize_(std::clamp<std::size_t>(bufferSize, 16, std::size_t{1} << 30)),
       out_(new unsigned char[bufferSize_]),
       tail_(new unsigned char[DictionarySize]),
       lastBeat_(::GetTickCount64()) {
-    file_.reset(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file_) RaiseError(LastErrorText(L"Das Archiv kann nicht angelegt werden:", path));
     if (workers == 0) {
         SYSTEM_INFO si;
         ::GetSystemInfo(&si);

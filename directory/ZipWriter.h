@@ -39,6 +39,10 @@ public:
     // bufferSize is the size of the write buffer; workers the number of deflate
     // threads, 0 for one per processor (at most MaxWorkers).
     explicit ZipWriter(const std::wstring& path, std::size_t bufferSize = DefaultBufferSize, unsigned workers = 0);
+    // The same on a file the caller created and checked, open for writing;
+    // path names it in error messages. Close closes the handle.
+    ZipWriter(unique_hfile file, const std::wstring& path, std::size_t bufferSize = DefaultBufferSize,
+              unsigned workers = 0);
     // Stops the workers. An archive that was never closed is left behind incomplete.
     ~ZipWriter();
     ZipWriter(const ZipWriter&) = delete;

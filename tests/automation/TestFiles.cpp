@@ -125,7 +125,9 @@ std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder) {
             }
         });
     };
-    walk(walk, folder, L"");
+    // A final backslash would double the separator in every path below, and
+    // nothing would be where its name says.
+    walk(walk, WithoutFinalBackslashes(folder), L"");
     return out;
 }
 
@@ -195,6 +197,40 @@ void HostSymlink(const std::wstring& target, const std::wstring& link) {
     const std::wstring command = L"/bin/ln -s \"" + HostPath(target) + L"\" \"" + HostPath(link) + L"\"";
     if (RunHostCommand(command) != 0 || ::GetFileAttributesW(Long(link).c_str()) == INVALID_FILE_ATTRIBUTES)
         throw std::runtime_error("cannot make a host link: " + WideToUtf8(command));
+}
+
+void HostSymlinkTo(const std::wstring& target, const std::wstring& link) {
+    const std::wstring command = L"/bin/ln -s \"" + HostPath(target) + L"\" \"" + HostPath(link) + L"\"";
+    if (RunHostCommand(command) != 0) throw std::runtime_error("cannot make a host link: " + WideToUtf8(command));
+}
+
+std::string RandomBytes(size_t size, std::uint32_t seed) {
+    std::string bytes(size, '\0');
+    for (auto& b : bytes) {
+        seed ^= seed << 13;
+        seed ^= seed >> 17;
+        seed ^= seed << 5;
+        b = static_cast<char>(seed >> 24);
+    }
+    return bytes;
+}
+
+SmallDisk::SmallDisk(const std::wstring& folder, int megabytes) : Folder(folder), Host(HostPath(folder)) {
+    MakeDirs(folder);
+    RunHostCommand(L"/bin/mount -t tmpfs -o size=" + std::to_wstring(megabytes) + L"m tmpfs \"" + Host + L"\"");
+    ULARGE_INTEGER total{};
+    Mounted = ::GetDiskFreeSpaceExW((folder + L"\\").c_str(), nullptr, &total, nullptr) &&
+              total.QuadPart <= static_cast<ULONGLONG>(megabytes) << 20;
+}
+
+SmallDisk::~SmallDisk() {
+    if (Mounted) RunHostCommand(L"/bin/umount \"" + Host + L"\"");
+}
+
+ULONGLONG SmallDisk::Free() const {
+    ULARGE_INTEGER free{};
+    ::GetDiskFreeSpaceExW((Folder + L"\\").c_str(), &free, nullptr, nullptr);
+    return free.QuadPart;
 }
 
 void WriteBytes(const std::wstring& path, const std::string& bytes) {

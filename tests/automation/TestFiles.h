@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <map>
 #include <optional>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -61,7 +62,24 @@ std::wstring HostPath(const std::wstring& path);
 // A symbolic link of the host's file system, which the platform shows as a link
 // (a folder link) or as the file it points to (a file link).
 void HostSymlink(const std::wstring& target, const std::wstring& link);
+// A host link whose target need not exist (a dangling link, when it does not).
+void HostSymlinkTo(const std::wstring& target, const std::wstring& link);
 std::string WideToUtf8(const std::wstring& text);
+
+// Pseudo-random bytes that neither deflate nor a file system can shrink.
+std::string RandomBytes(size_t size, std::uint32_t seed);
+
+// A small file system of its own, mounted on folder for the object's lifetime;
+// needs the host's administrator (Mounted tells whether it worked).
+struct SmallDisk {
+    std::wstring Folder, Host;
+    bool Mounted = false;
+    SmallDisk(const std::wstring& folder, int megabytes);
+    ~SmallDisk();
+    SmallDisk(const SmallDisk&) = delete;
+    SmallDisk& operator=(const SmallDisk&) = delete;
+    ULONGLONG Free() const;
+};
 
 // Sets (or deletes, with nullopt) a registry value and puts the previous state
 // back when it goes. The value's data may be of any type.

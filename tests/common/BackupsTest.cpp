@@ -1,6 +1,7 @@
 // The data backups against real data folders: the three file steps, the
 // formulation-aids folder and the shell folder copy.
 #include <gtest/gtest.h>
+#include <functional>
 #include "Automation.h"
 #include "Backups.h"
 #include "DirectoryUpdater.h"
@@ -65,7 +66,10 @@ struct DataTree {
     TempDir Root{L"bkp"};
     std::wstring Base = Root.Path() + L"\\";
 
-    DataTree() {
+    DataTree() : DataTree(L"") {}
+    // Below another folder than a fresh temporary one.
+    explicit DataTree(const std::wstring& base) {
+        if (!base.empty()) Base = base;
         for (const wchar_t* folder : {L"Daten", L"Formulare", L"NKK", L"Formulierungen"}) MakeDirs(Base + folder);
     }
     std::wstring Source(const DataFile& file) const { return Base + file.Folder + file.Name; }
@@ -133,6 +137,101 @@ TEST(FileBackups, AMissingFileEndsItsStepSilently) {
             }
         }
     }
+}
+
+// Files and folders outside the data tree that no backup may touch: a
+// canary file, a folder with one inside, and the name a dangling link leads to.
+struct Outside {
+    std::wstring Dir;
+    std::map<std::wstring, std::string> Before;
+    explicit Outside(const std::wstring& dir) : Dir(dir) {
+        MakeDirs(dir + L"\\Ordner");
+        WriteBytes(dir + L"\\kanarie.txt", "canary");
+        WriteBytes(dir + L"\\Ordner\\kanarie2.txt", "canary below");
+        Before = TreeSnapshot(dir);
+    }
+    std::wstring Canary() const { return Dir + L"\\kanarie.txt"; }
+    std::wstring Folder() const { return Dir + L"\\Ordner"; }
+    std::wstring Missing() const { return Dir + L"\\neu.txt"; }
+};
+
+// The ways a name the updater writes to can have been planted.
+enum class Plant { FileLink, FolderLink, DanglingLink };
+const std::pair<Plant, const char*> kPlants[] = {
+    {Plant::FileLink, "link to a file outside"},
+    {Plant::FolderLink, "link to a folder outside"},
+    {Plant::DanglingLink, "link to a name outside that does not exist yet"},
+};
+void PlantLink(Plant plant, const Outside& outside, const std::wstring& at) {
+    switch (plant) {
+        case Plant::FileLink: HostSymlink(outside.Canary(), at); break;
+        case Plant::FolderLink: HostSymlink(outside.Folder(), at); break;
+        case Plant::DanglingLink: HostSymlinkTo(outside.Missing(), at); break;
+    }
+}
+
+TEST(FileBackups, ABackupNameThatIsALinkIsNeverWrittenThrough) {
+    // The first row of each step.
+    for (const DataFile* row : {&kFiles[0], &kFiles[6], &kFiles[8]}) {
+        for (const auto& [plant, name] : kPlants) {
+            SCOPED_TRACE(WideToUtf8(row->Name) + ", " + name);
+            DataTree tree;
+            tree.WriteData(0);
+            const Outside outside(tree.Root / L"Draussen");
+            PlantLink(plant, outside, tree.Backup(*row));
+            Form form;
+            tree.Assign(form.F);
+            BoxWatcher watcher;
+            EXPECT_EQ((form.F.*kSteps[row->Step])(), 1);
+            EXPECT_TRUE(watcher.Stop().empty());
+            EXPECT_EQ(TreeSnapshot(outside.Dir), outside.Before);
+            EXPECT_EQ(CountFiles(tree.Base + row->Folder + L"~vlm*"), 0);
+        }
+    }
+}
+
+TEST(FileBackups, ADataFileHeldOpenByAWriterFailsAndLeavesTheEarlierBackup) {
+    DataTree tree;
+    tree.WriteData(1);
+    Form form;
+    tree.Assign(form.F);
+    ASSERT_EQ(form.F.BackupFaecherkanon(), 0);
+    const DataFile& table = kFiles[6];
+    const auto earlier = TreeSnapshot(tree.Base + L"Daten");
+    // Another program holds the new table open for writing.
+    WriteBytes(tree.Source(table), Content(table, 2));
+    unique_hfile held(::CreateFileW(tree.Source(table).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                    OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+    EXPECT_EQ(form.F.BackupFaecherkanon(), 1);
+    held.reset();
+    auto now = TreeSnapshot(tree.Base + L"Daten");
+    EXPECT_EQ(now.erase(table.Name), 1u);
+    auto before = earlier;
+    before.erase(table.Name);
+    EXPECT_EQ(now, before);  // the earlier backups whole, no temporary file
+}
+
+TEST(FileBackups, AFullDiskLeavesTheEarlierBackupAsItWas) {
+    TempDir root(L"full");
+    SmallDisk disk(root / L"Klein", 4);
+    if (!disk.Mounted) GTEST_SKIP() << "mounting a small file system needs the host's administrator";
+    DataTree tree(disk.Folder + L"\\");
+    const DataFile& table = kFiles[6];
+    const DataFile& index = kFiles[7];
+    WriteBytes(tree.Source(table), RandomBytes(1200 * 1024, 1));
+    WriteBytes(tree.Source(index), "index");
+    Form form;
+    tree.Assign(form.F);
+    ASSERT_EQ(form.F.BackupFaecherkanon(), 0);
+    // The table grew; its new copy no longer fits beside the old one.
+    WriteBytes(tree.Source(table), RandomBytes(1500 * 1024, 2));
+    const auto before = TreeSnapshot(tree.Base + L"Daten");
+    ASSERT_LT(disk.Free(), 1500u * 1024);
+    const ULONGLONG free = disk.Free();
+    EXPECT_EQ(form.F.BackupFaecherkanon(), 1);
+    EXPECT_EQ(TreeSnapshot(tree.Base + L"Daten"), before);
+    EXPECT_EQ(disk.Free(), free);
 }
 
 TEST(FileBackups, FindDataFilesWhateverTheirLetterCase) {
@@ -288,6 +387,123 @@ TEST(BackupFormHilfePfad, ReportsABackupFolderThatCannotBeMade) {
         EXPECT_EQ(boxes[0].Buttons, std::vector<std::wstring>{L"OK"});
     }
     EXPECT_EQ(ReadBytes(root / L"VLM_Bkp_Formulierungen"), "im Weg");
+}
+
+TEST(BackupFormHilfePfad, LinksAtTheBackupAreNeverWrittenThrough) {
+    for (const bool inside : {false, true}) {
+        for (const auto& [plant, name] : kPlants) {
+            SCOPED_TRACE(std::string(inside ? "a backup file: " : "the backup folder: ") + name);
+            TempDir root(L"bkp");
+            const std::wstring base = root.Path() + L"\\";
+            WriteFormulierungen(base);
+            const Outside outside(root / L"Draussen");
+            const std::wstring backup = base + L"VLM_Bkp_Formulierungen";
+            if (inside) MakeDirs(backup);
+            PlantLink(plant, outside, inside ? backup + L"\\Zeugnis.txt" : backup);
+            Form form;
+            form.F.BaseDir = base;
+            BoxWatcher watcher({L"OK"});
+            const int result = form.F.BackupFormHilfePfad();
+            const auto boxes = watcher.Stop();
+            EXPECT_NE(result, 0);
+            EXPECT_EQ(TreeSnapshot(outside.Dir), outside.Before);
+            if (inside) {
+                EXPECT_TRUE(boxes.empty());
+                EXPECT_EQ(CountFiles(backup + L"\\~vlm*"), 0);
+            } else {
+                // No folder of its own could be made where the link stands.
+                EXPECT_EQ(result, 1);
+                ASSERT_EQ(boxes.size(), 1u);
+                EXPECT_EQ(boxes[0].Text, kFolderBox);
+            }
+        }
+    }
+}
+
+// Whether every file directly in source is in backup with its content.
+bool AllCopied(const std::wstring& source, const std::wstring& backup) {
+    WIN32_FIND_DATAW data{};
+    unique_hfind find(::FindFirstFileW((source + L"*").c_str(), &data));
+    if (!find) return false;
+    do {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        const auto original = ReadBytes(source + data.cFileName);
+        if (!original || ReadBytes(backup + data.cFileName) != original) return false;
+    } while (::FindNextFileW(find.get(), &data));
+    return true;
+}
+
+TEST(BackupFormHilfePfad, SucceedsExactlyWhenEveryFileIsInTheBackup) {
+    struct Case {
+        const char* Name;
+        std::function<void(const std::wstring& source, const std::wstring& backup)> Prepare;
+        bool Fails;
+    };
+    unique_hfile held;
+    const Case cases[] = {
+        {"a file held open without sharing",
+         [&](const std::wstring& source, const std::wstring&) {
+             held.reset(::CreateFileW((source + L"Zeugnis.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                      OPEN_EXISTING, 0, nullptr));
+             ASSERT_TRUE(held);
+         },
+         true},
+        {"a read-only backup folder",
+         [](const std::wstring&, const std::wstring& backup) {
+             MakeDirs(backup);
+             WriteBytes(backup + L"Zeugnis.txt", "alt");
+             ASSERT_TRUE(::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_READONLY));
+         },
+         false},
+        {"read-only copies of an earlier run",
+         [](const std::wstring&, const std::wstring& backup) {
+             MakeDirs(backup);
+             WriteBytes(backup + L"Zeugnis.txt", "alt");
+             ASSERT_TRUE(::SetFileAttributesW((backup + L"Zeugnis.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+         },
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"bkp");
+        const std::wstring base = root.Path() + L"\\";
+        WriteFormulierungen(base);
+        const std::wstring source = base + L"Formulierungen\\", backup = base + L"VLM_Bkp_Formulierungen\\";
+        c.Prepare(source, backup);
+        Form form;
+        form.F.BaseDir = base;
+        BoxWatcher watcher;
+        const int result = form.F.BackupFormHilfePfad();
+        EXPECT_TRUE(watcher.Stop().empty());
+        held.reset();
+        if (c.Fails) {
+            EXPECT_NE(result, 0);
+        }
+        EXPECT_EQ(result == 0, AllCopied(source, backup));
+        EXPECT_EQ(CountFiles(backup + L"~vlm*"), 0);
+        ::SetFileAttributesW(backup.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ::SetFileAttributesW((backup + L"Zeugnis.txt").c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+}
+
+TEST(BackupFormHilfePfad, AFullDiskIsAFailure) {
+    TempDir root(L"full");
+    SmallDisk disk(root / L"Klein", 4);
+    if (!disk.Mounted) GTEST_SKIP() << "mounting a small file system needs the host's administrator";
+    const std::wstring base = disk.Folder + L"\\";
+    const std::wstring source = base + L"Formulierungen\\", backup = base + L"VLM_Bkp_Formulierungen\\";
+    MakeDirs(source);
+    // Thirty files of 100 KiB: a third of them do not fit a second time.
+    for (int i = 0; i < 30; ++i)
+        WriteBytes(source + L"Hilfe" + std::to_wstring(i) + L".rtf", RandomBytes(100 * 1024, 10 + i));
+    Form form;
+    form.F.BaseDir = base;
+    BoxWatcher watcher;
+    const int result = form.F.BackupFormHilfePfad();
+    EXPECT_TRUE(watcher.Stop().empty());
+    EXPECT_NE(result, 0);
+    EXPECT_FALSE(AllCopied(source, backup));
+    EXPECT_EQ(CountFiles(backup + L"~vlm*"), 0);
 }
 
 TEST(CopyFolder, CopiesFilesAndSubfoldersOnlyWhenAsked) {

@@ -225,4 +225,38 @@ TEST(SchreibeIni, AFailedWriteRaisesAnErrorWithThePath) {
     }
 }
 
+// The profile functions write through links; a record name that is one is
+// refused like a write that failed, and what it leads to stays as it was.
+TEST(SchreibeIni, ARecordNameThatIsALinkIsRefused) {
+    struct Case {
+        const char* Name;
+        const wchar_t* Target;  // below Root\Draussen
+        bool Dangling;
+    };
+    const Case cases[] = {
+        {"link to a file outside", L"kanarie.ini", false},
+        {"link to a name outside that does not exist yet", L"neu.ini", true},
+        {"link to a folder outside", L"Ordner", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Record r;
+        const std::wstring outside = r.Root / L"Draussen";
+        MakeDirs(outside + L"\\Ordner");
+        WriteIni(outside + L"\\kanarie.ini", L"[Eigen]\r\nA=1\r\n");
+        const auto before = TreeSnapshot(outside);
+        if (c.Dangling)
+            HostSymlinkTo(outside + L"\\" + c.Target, r.Path);
+        else
+            HostSymlink(outside + L"\\" + c.Target, r.Path);
+        try {
+            r.F.SchreibeIni(0);
+            ADD_FAILURE() << "no error raised";
+        } catch (const EFehler& e) {
+            EXPECT_EQ(e.Message, L"In " + r.Path + L" kann nicht geschrieben werden");
+        }
+        EXPECT_EQ(TreeSnapshot(outside), before);
+    }
+}
+
 }  // namespace

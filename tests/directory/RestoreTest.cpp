@@ -507,6 +507,53 @@ TEST(Restore, AnEntryThroughAFileWhereAFolderShouldBeFails) {
     EXPECT_TRUE(Exists(s.Archive));
 }
 
+// A folder's own attributes and last-write time.
+std::string Stamp(const std::wstring& path) {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return "missing";
+    return std::to_string(data.dwFileAttributes) + " " + std::to_string(data.ftLastWriteTime.dwHighDateTime) + ":" +
+           std::to_string(data.ftLastWriteTime.dwLowDateTime);
+}
+
+TEST(Restore, LinksPlantedBeforeTheRestoreGetNothing) {
+    // Anybody may write to the emptied folder before the restore comes.
+    struct Case {
+        const char* Name;
+        std::function<void(const Sandbox&)> Plant;
+    };
+    const Case cases[] = {
+        {"folder with files re-created as a link",
+         [](const Sandbox& s) { HostSymlink(s.Outside, s.Target + L"\\Hilfe"); }},
+        {"empty folder re-created as a link",
+         [](const Sandbox& s) {
+             MakeDirs(s.Target + L"\\Leer");
+             HostSymlink(s.Outside, s.Target + L"\\Leer\\Auch leer");
+         }},
+        {"file re-created as a link",
+         [](const Sandbox& s) { HostSymlink(s.Outside + L"\\canary.txt", s.Target + L"\\leer.txt"); }},
+        {"archive replaced by a link",
+         [](const Sandbox& s) {
+             const std::wstring copy = s.Outside + L"\\copy.zip";
+             ASSERT_TRUE(::MoveFileW(s.Archive.c_str(), copy.c_str()));
+             HostSymlink(copy, s.Archive);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Sandbox s;
+        LayOutProgram(s);
+        const auto folders = ArchiveAndEmpty(s);
+        c.Plant(s);
+        ::SetFileAttributesW(s.Outside.c_str(), FILE_ATTRIBUTE_NORMAL);
+        const auto outside = s.OutsideNow();
+        const std::string outsideStamp = Stamp(s.Outside);
+        EXPECT_EQ(RestoreFolder(s.Target, s.Archive, folders), 1);
+        EXPECT_EQ(s.OutsideNow(), outside);
+        EXPECT_EQ(Stamp(s.Outside), outsideStamp);
+        EXPECT_TRUE(Exists(s.Archive));
+    }
+}
+
 TEST(Restore, AMissingArchiveOrARootFolderIsAFailure) {
     Sandbox s;
     EXPECT_NE(RestoreFolder(s.Target, s.Archive, {}), 0);

@@ -492,28 +492,6 @@ TEST(ArchiveSafety, AFileAppendedToWhileTheFolderIsEmptiedKeepsEveryByte) {
     EXPECT_TRUE(happened) << "the writer never got in before the file was deleted";
 }
 
-// A small file system of its own, mounted for the object's lifetime; needs the
-// host's administrator.
-struct SmallDisk {
-    std::wstring Folder, Host;
-    bool Mounted = false;
-    SmallDisk(const std::wstring& folder, int megabytes) : Folder(folder), Host(HostPath(folder)) {
-        MakeDirs(folder);
-        RunHostCommand(L"/bin/mount -t tmpfs -o size=" + std::to_wstring(megabytes) + L"m tmpfs \"" + Host + L"\"");
-        ULARGE_INTEGER total{};
-        Mounted = ::GetDiskFreeSpaceExW((folder + L"\\").c_str(), nullptr, &total, nullptr) &&
-                  total.QuadPart <= static_cast<ULONGLONG>(megabytes) << 20;
-    }
-    ~SmallDisk() {
-        if (Mounted) RunHostCommand(L"/bin/umount \"" + Host + L"\"");
-    }
-    ULONGLONG Free() const {
-        ULARGE_INTEGER free{};
-        ::GetDiskFreeSpaceExW((Folder + L"\\").c_str(), &free, nullptr, nullptr);
-        return free.QuadPart;
-    }
-};
-
 TEST(ArchiveSafety, AFullDiskWhilePlacingTheArchiveDeletesNothing) {
     TempDir root(L"full");
     const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
