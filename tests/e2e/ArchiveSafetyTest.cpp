@@ -256,7 +256,7 @@ TEST(ArchiveSafety, OnlyOneUpdaterWorksAtATime) {
     // installation: the second is refused and the first writes an intact record.
     TempDir root(L"two");
     const auto s = LayOutSample(root.Path(), Fixture(L"v10_1_0_3"));
-    RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+    RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation", kInstallerView);
     registration.SetString(s.ProgramDir + L"\\");
     const std::wstring registered = BinDir() + L"\\VLMUpdater11.exe";
     Program first(registered, L"");

@@ -45,7 +45,8 @@ public:
             if (confirm) program_->Answer(L"&Ja");
         } else {
             registration_ =
-                std::make_unique<RegistryValue>(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+                std::make_unique<RegistryValue>(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation",
+                                                kInstallerView);
             registration_->SetString(sample_.ProgramDir + L"\\");
             program_ = std::make_unique<Program>(BinDir() + L"\\VLMUpdater11.exe", L"");
         }
