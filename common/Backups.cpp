@@ -29,7 +29,10 @@ std::vector<wchar_t> DoubleTerminated(const std::wstring& path) {
 
 // Whether a file below the source folder, or its copy, would have a path of
 // MAX_PATH characters or more: the shell places no such copy, and under Wine
-// still reports the copy as done.
+// still reports the copy as done. A subfolder it copies needs room for its
+// "\*.*" pattern and its copy's path, each with the two zeros of a path list,
+// in a buffer of MAX_PATH characters: one character short, the 32-bit shell
+// under Wine copied nothing of the subfolder and still reported success.
 bool BeyondShellPaths(const std::wstring& source, const std::wstring& destination, bool includeSubfolders) {
     WIN32_FIND_DATAW data{};
     unique_hfind find(::FindFirstFileW((source + L"*").c_str(), &data));
@@ -39,9 +42,10 @@ bool BeyondShellPaths(const std::wstring& source, const std::wstring& destinatio
         if (name == L"." || name == L"..") continue;
         const std::wstring target = destination + L"\\" + name;
         if (source.size() + name.size() >= MAX_PATH || target.size() >= MAX_PATH) return true;
-        if ((data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && includeSubfolders &&
-            BeyondShellPaths(source + name + L"\\", target, true))
-            return true;
+        if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !includeSubfolders) continue;
+        const std::wstring pattern = source + name + L"\\*.*";
+        if (pattern.size() + 2 > MAX_PATH || target.size() + 2 > MAX_PATH) return true;
+        if (BeyondShellPaths(source + name + L"\\", target, true)) return true;
     } while (::FindNextFileW(find.get(), &data));
     return false;
 }
