@@ -13,7 +13,15 @@ OBJDUMP=i686-w64-mingw32-objdump sh tests/check_imports.sh build-i686/bin/VLMUpd
 # ctest takes the 32-bit environment down after its tests; this covers an
 # interrupted or failed run as well.
 top="$(pwd)"
-trap 'sh "$top/scripts/wow64.sh" teardown "$top/build-i686/wow64"' EXIT
+finish() {
+    rc=$?
+    sh "$top/scripts/wow64.sh" teardown "$top/build-i686/wow64" || rc=1
+    if [ -f "$top/build-i686/wow64/unavailable" ]; then
+        echo "The 32-bit tests (ctest -L wow64) were SKIPPED: $(cat "$top/build-i686/wow64/unavailable")"
+    fi
+    exit $rc
+}
+trap finish EXIT
 trap 'exit 130' INT TERM
 cd build
 ctest --output-on-failure -j2 "$@"
