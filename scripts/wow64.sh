@@ -2,7 +2,8 @@
 # The 32-bit test environment: the i686 programs run as 32-bit processes under
 # WOW64, as a 64-bit Windows runs them.
 #
-#   sh scripts/wow64.sh setup    <dir>   makes what is missing and mounts
+#   sh scripts/wow64.sh setup    <dir>   makes what is missing and mounts;
+#                                        exit code 77: cannot be done here
 #   sh scripts/wow64.sh teardown <dir>   stops Wine, unmounts, unregisters
 #
 # This kernel cannot run 32-bit ELF programs, and Debian's Wine starts 32-bit
@@ -127,10 +128,7 @@ setup() {
     fi
 
     if [ ! -f "$dir/ready-root" ]; then
-        command -v debootstrap >/dev/null || {
-            log "installing debootstrap"
-            DEBIAN_FRONTEND=noninteractive apt-get install -y -qq debootstrap >/dev/null
-        }
+        command -v debootstrap >/dev/null || unavailable "debootstrap is missing (scripts/install-deps.sh installs it)"
         main="$(mirror bookworm)" || unavailable "no Debian 12 mirror in /etc/apt/sources.list*"
         log "debootstrap from $main"
         rm -rf "$root"
