@@ -38,8 +38,7 @@ void WriteAt(HANDLE h, std::uint64_t offset, const void* bytes, DWORD n) {
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
     DWORD written = 0;
-    if (!::SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !::WriteFile(h, bytes, n, &written, nullptr) ||
-        written != n)
+    if (!::SetFilePointerEx(h, at, nullptr, FILE_BEGIN) || !::WriteFile(h, bytes, n, &written, nullptr) || written != n)
         throw std::runtime_error("cannot write the large file");
 }
 
