@@ -178,6 +178,7 @@ setup() {
         in_root apt-get update -qq
         DEBIAN_FRONTEND=noninteractive in_root apt-get install -y -qq wine wine64 wine32 >"$dir/wine-install.log" 2>&1 ||
             { tail -20 "$dir/wine-install.log"; exit 1; }
+        in_root apt-get clean
         touch "$dir/ready-wine"
     fi
     if [ ! -f "$dir/prefix/.vlm-ready" ]; then
