@@ -1,6 +1,7 @@
 // What the runs write to the result log, and the registration the registered
 // updater reads: shared by the step tests and the end-to-end tests.
 #pragma once
+#include <windows.h>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@ inline const std::wstring kAbortLine = L"\nDas Update wird abgebrochen!";
 inline const wchar_t kInstallPropertiesKey[] =
     L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
     L"7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties";
+// The installer registers in the 64-bit view; a 32-bit process under WOW64
+// reaches it only with this flag.
+inline constexpr REGSAM kInstallerView = KEY_WOW64_64KEY;
 
 // The backup part that both complete runs end with.
 inline std::vector<std::wstring> BackupLog() {

@@ -44,8 +44,8 @@ public:
             EXPECT_TRUE(confirm);
             if (confirm) program_->Answer(L"&Ja");
         } else {
-            registration_ =
-                std::make_unique<RegistryValue>(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+            registration_ = std::make_unique<RegistryValue>(HKEY_LOCAL_MACHINE, kInstallPropertiesKey,
+                                                            L"InstallLocation", kInstallerView);
             registration_->SetString(sample_.ProgramDir + L"\\");
             program_ = std::make_unique<Program>(BinDir() + L"\\VLMUpdater11.exe", L"");
         }

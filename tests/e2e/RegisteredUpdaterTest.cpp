@@ -20,7 +20,7 @@ struct RegisteredInstall {
     TempDir Root{L"reg"};
     SampleInstall Sample;
     std::wstring ProgramDir, IniDir, BaseDir, DataDir;
-    RegistryValue Registration{HKEY_LOCAL_MACHINE, kInstallProperties, L"InstallLocation"};
+    RegistryValue Registration{HKEY_LOCAL_MACHINE, kInstallProperties, L"InstallLocation", kInstallerView};
 
     RegisteredInstall(const std::wstring& programFixture, bool subdir001 = false, int users = 0, bool registered = true)
         : Sample(LayOutSample(Root.Path(), Fixture(programFixture), users)),
@@ -91,6 +91,9 @@ TEST(RegisteredUpdater, CompleteRunWritesItsRecordAndEndsWithZero) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         RegisteredInstall install(L"v10_0_0_0", c.Subdir001, c.Users);
+        // Registered in the 64-bit view only, as the installer does.
+        RegistryValue view32(HKEY_LOCAL_MACHINE, kInstallProperties, L"InstallLocation", KEY_WOW64_32KEY);
+        view32.Delete();
         Program p(Updater(), L"");
         HWND main = p.MainWindow();
         ASSERT_TRUE(main);
@@ -127,14 +130,13 @@ TEST(RegisteredUpdater, RefusalsShowTheirBoxAndEndWithOne) {
         bool Registered;
         std::wstring Box;
         std::vector<std::wstring> Log;
+        bool Only32BitView = false;  // registered where only a 32-bit process looks without the 64-bit flag
     };
+    const std::wstring notFound =
+        L"Das Installationsverzeichnis von Velmora konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
     const Case cases[] = {
-        {"not registered",
-         L"v10_0_0_0",
-         0,
-         false,
-         L"Das Installationsverzeichnis von Velmora konnte nicht ermittelt werden!\nDas Update wird abgebrochen!",
-         {}},
+        {"not registered", L"v10_0_0_0", 0, false, notFound, {}},
+        {"registered only in the 32-bit view", L"v10_0_0_0", 0, false, notFound, {}, true},
         {"version 9",
          L"v9_4_0_12",
          0,
@@ -152,6 +154,8 @@ TEST(RegisteredUpdater, RefusalsShowTheirBoxAndEndWithOne) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         RegisteredInstall install(c.Fixture, false, c.Users, c.Registered);
+        RegistryValue view32(HKEY_LOCAL_MACHINE, kInstallProperties, L"InstallLocation", KEY_WOW64_32KEY);
+        if (c.Only32BitView) view32.SetString(install.ProgramDir);
         Program p(Updater(), L"");
         HWND main = p.MainWindow();
         ASSERT_TRUE(main);

@@ -14,6 +14,10 @@ using namespace vlmtest;
 
 namespace {
 
+// The installer registers in the 64-bit view, which a 32-bit process under
+// WOW64 reaches only with this flag.
+constexpr REGSAM kInstallerView = KEY_WOW64_64KEY;
+
 const std::wstring kInstallDirBox =
     L"Das Installationsverzeichnis von Velmora konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
 const std::wstring kIniDirBox =
@@ -120,11 +124,12 @@ const DiscoveryCase kCases[] = {
 class PrefixState {
 public:
     PrefixState(const DiscoveryCase& c, const std::wstring& root)
-        : registration_(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation"),
+        : registration_(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation", kInstallerView),
           commonAppData_(HKEY_LOCAL_MACHINE, kShellFolders, L"Common Appdata") {
         if (c.Registered == Registration::None) {
             HKEY key = nullptr;
-            if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, 0, KEY_READ, &key) == ERROR_SUCCESS) {
+            if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, 0, KEY_READ | kInstallerView, &key) ==
+                ERROR_SUCCESS) {
                 ::RegCloseKey(key);
                 ADD_FAILURE() << "the test prefix already has an installer registration";
             }
@@ -202,8 +207,9 @@ TEST(RegisteredDiscoveryTable, FindsTheIniFolderOrRefuses) {
 TEST_F(RegisteredDiscovery, AccessMaskFollowsTheWow64Answer) {
     EXPECT_EQ(InstallKeyAccess(false), REGSAM(0x20019));
     EXPECT_EQ(InstallKeyAccess(true), REGSAM(0x20119));
-    // The tests run as a 64-bit process: no WOW64, so the plain mask applies.
-    EXPECT_FALSE(IsWow64());
+    // The tests run as 64-bit processes, and in the i686 tree as 32-bit ones
+    // under WOW64.
+    EXPECT_EQ(IsWow64(), sizeof(void*) == 4);
 }
 
 TEST(RegisteredVirtualStorePath, LowerCasesOnlyTheLocalFolder) {
@@ -239,7 +245,7 @@ TEST_F(RegisteredDiscovery, ShellFolderIsNamedOrEmpty) {
 }
 
 TEST_F(RegisteredDiscovery, InstallLocationOfAnotherTypeReachesTheErrorReport) {
-    RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+    RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation", kInstallerView);
     registration.SetDword(1);
     BoxWatcher watcher;
     EXPECT_THROW(form_.PruefeVLMIni(), EFehler);

@@ -53,7 +53,7 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
         SCOPED_TRACE(c.Name);
         TempDir root(L"regrun");
         const auto s = LayOutSample(root.Path(), Fixture(c.Fixture));
-        RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+        RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation", kInstallerView);
         registration.SetString(s.ProgramDir + L"\\");
         c.Prepare(s, registration);
 
