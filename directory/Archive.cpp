@@ -162,18 +162,11 @@ bool RemoveArchived(const std::wstring& path, const Emptying& e) {
         basic.LastWriteTime.QuadPart != it->second.LastWrite ||
         !SamePath(VolumePathOf(file.get()), e.TopOnVolume + path.substr(e.Top.size())))
         return false;
-    // Only the attributes change; zero times leave the times as they are.
     const DWORD attributes = basic.FileAttributes;
-    auto setAttributes = [&](DWORD value) {
-        FILE_BASIC_INFO change{};
-        change.FileAttributes = value ? value : FILE_ATTRIBUTE_NORMAL;
-        return ::SetFileInformationByHandle(file.get(), FileBasicInfo, &change, sizeof change) != 0;
-    };
     const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
-    if (readOnly && !setAttributes(attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
-    FILE_DISPOSITION_INFO disposition{TRUE};
-    if (::SetFileInformationByHandle(file.get(), FileDispositionInfo, &disposition, sizeof disposition)) return true;
-    if (readOnly) setAttributes(attributes);
+    if (readOnly && !SetTimeAndAttributes(file.get(), nullptr, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+    if (DeleteByHandle(file.get())) return true;
+    if (readOnly) SetTimeAndAttributes(file.get(), nullptr, attributes);
     return false;
 }
 
