@@ -113,18 +113,6 @@ const std::set<std::wstring> kSampleEntries = {
 };
 const std::set<std::wstring> kEmptied = {L"VelmStart.ini", L"vlmaltinst.zip"};
 
-// Pseudo-random bytes that deflate cannot shrink.
-std::string Incompressible(size_t size, std::uint32_t seed) {
-    std::string bytes(size, '\0');
-    for (auto& b : bytes) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        b = static_cast<char>(seed >> 24);
-    }
-    return bytes;
-}
-
 TEST(ArchiveSafety, LinksAreNeitherArchivedNorFollowedByTheDeletion) {
     struct Case {
         const char* Name;
@@ -545,7 +533,7 @@ TEST(ArchiveSafety, AFullDiskWhilePlacingTheArchiveDeletesNothing) {
         ::CopyFileW((s.ProgramDir + L"\\Velmora10.EXE").c_str(), (program + L"\\Velmora10.EXE").c_str(), FALSE));
     ASSERT_TRUE(
         ::CopyFileW((s.ProgramDir + L"\\VelmStart.ini").c_str(), (program + L"\\VelmStart.ini").c_str(), FALSE));
-    WriteBytes(program + L"\\Velmora.dat", Incompressible(2500 * 1024, 7));
+    WriteBytes(program + L"\\Velmora.dat", RandomBytes(2500 * 1024, 7));
     const auto before = TreeSnapshot(program);
     const ULONGLONG freeBefore = disk.Free();
 

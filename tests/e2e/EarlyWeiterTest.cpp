@@ -12,25 +12,27 @@ using namespace vlmtest;
 
 namespace {
 
+struct ClassQuery {
+    DWORD Pid;
+    const wchar_t* Class;
+    HWND Found;
+};
+
+BOOL CALLBACK MatchClass(HWND h, LPARAM param) {
+    auto* q = reinterpret_cast<ClassQuery*>(param);
+    DWORD owner = 0;
+    wchar_t name[64]{};
+    ::GetWindowThreadProcessId(h, &owner);
+    if (owner != q->Pid || !::GetClassNameW(h, name, 64) || lstrcmpiW(name, q->Class) != 0) return TRUE;
+    q->Found = h;
+    return FALSE;
+}
+
 // A top-level window of the process and class, visible or not; nothing is
 // sent to the program on the way.
 HWND WindowOfClass(DWORD pid, const wchar_t* className) {
-    struct Query {
-        DWORD Pid;
-        const wchar_t* Class;
-        HWND Found;
-    } q{pid, className, nullptr};
-    ::EnumWindows(
-        [](HWND h, LPARAM param) -> BOOL {
-            auto* q = reinterpret_cast<Query*>(param);
-            DWORD owner = 0;
-            wchar_t name[64]{};
-            ::GetWindowThreadProcessId(h, &owner);
-            if (owner != q->Pid || !::GetClassNameW(h, name, 64) || lstrcmpiW(name, q->Class) != 0) return TRUE;
-            q->Found = h;
-            return FALSE;
-        },
-        reinterpret_cast<LPARAM>(&q));
+    ClassQuery q{pid, className, nullptr};
+    ::EnumWindows(&MatchClass, reinterpret_cast<LPARAM>(&q));
     return q.Found;
 }
 
