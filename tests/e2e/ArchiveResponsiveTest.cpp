@@ -30,12 +30,11 @@ std::string SlowToDeflate(std::size_t size, std::uint64_t seed) {
     return out;
 }
 
-// Whether the step's archive of its own ("vlm*.tmp") is in the temporary folder.
-bool TempArchiveExists() {
-    wchar_t temp[MAX_PATH + 1]{};
-    ::GetTempPathW(MAX_PATH + 1, temp);
+// Whether the step's archive, still under its name of its own
+// ("vlmaltinst.zip.<pid>.tmp"), is being written in the program folder.
+bool PartialArchiveExists(const std::wstring& programDir) {
     WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((std::wstring(temp) + L"vlm*.tmp").c_str(), &fd);
+    HANDLE find = ::FindFirstFileW((programDir + L"\\vlmaltinst.zip.*.tmp").c_str(), &fd);
     if (find == INVALID_HANDLE_VALUE) return false;
     ::FindClose(find);
     return true;
@@ -63,15 +62,15 @@ TEST(ArchiveStep, TheWindowIsNeverTakenForHungAndAQueuedClickWaitsForTheStepsEnd
     ASSERT_TRUE(main);
     ClickButton(main, L"Weiter");
 
-    // The step starts by creating its temporary archive and puts the archive
-    // in the folder once it is complete.
+    // The step starts by creating its archive under a name of its own and
+    // gives it its final name once it is complete.
     std::optional<Clock::time_point> started, archived;
     bool clicked = false;
     int hungSamples = 0, samples = 0;
     std::optional<DWORD> exit;
     while (!(exit = p.WaitExit(50))) {
         const auto now = Clock::now();
-        if (!started && TempArchiveExists()) started = now;
+        if (!started && PartialArchiveExists(s.ProgramDir)) started = now;
         if (started && !archived && Exists(placed)) archived = now;
         if (started && !archived) {
             ++samples;

@@ -109,7 +109,7 @@ TEST(EarlyWeiter, AsSoonAsTheWindowShowsTheRegisteredRunStartsOnceFromTheCompact
         SCOPED_TRACE(attempt);
         TempDir root(L"earlyreg");
         const auto s = LayOutSample(root.Path(), Fixture(L"v10_0_0_0"));
-        RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+        RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation", kInstallerView);
         registration.SetString(s.ProgramDir + L"\\");
         MakeDirs(s.IniDir + L"VLM_10_Update.ini");
         Program p(BinDir() + L"\\VLMUpdater11.exe", L"");

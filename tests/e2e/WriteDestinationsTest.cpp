@@ -78,7 +78,7 @@ TEST(WriteDestinations, ALinkAtAnyOfThemFailsTheRunAndWritesNothingOutside) {
                 SCOPED_TRACE(std::string(u.Name) + ", " + d.Name + (folderLink ? ", folder link" : ", file link"));
                 TempDir root(L"dest");
                 const auto s = LayOutSample(root.Path(), Fixture(u.Fixture));
-                RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+                RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation", kInstallerView);
                 if (!u.Directory) registration.SetString(s.ProgramDir + L"\\");
                 const std::wstring outside = root / L"Draussen";
                 MakeDirs(outside + L"\\Ordner");
@@ -115,7 +115,7 @@ TEST(WriteDestinations, AFullDiskDuringADataBackupKeepsTheEarlierBackup) {
         SmallDisk disk(root / L"Klein", 4);
         if (!disk.Mounted) GTEST_SKIP() << "mounting a small file system needs the host's administrator";
         const auto s = LayOutSample(disk.Folder, Fixture(u.Fixture));
-        RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation");
+        RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation", kInstallerView);
         if (!u.Directory) registration.SetString(s.ProgramDir + L"\\");
         // The subject canon and its backup from the last update, 1.2 MiB each;
         // the canon has grown since and no longer fits a second time.
