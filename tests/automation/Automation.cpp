@@ -1,4 +1,5 @@
 #include "Automation.h"
+#include <string>
 #include <iterator>
 #include <stdexcept>
 #include "TestFiles.h"
@@ -188,9 +189,19 @@ Program::Program(const std::wstring& exe, const std::wstring& arguments, const s
     STARTUPINFOW si{};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(exe.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          workingDir.empty() ? nullptr : workingDir.c_str(), &si, &pi))
-        throw std::runtime_error("CreateProcessW failed");
+    // A start under Wine failed once in a loaded run, between two starts of
+    // the same program that succeeded: a few tries, and the error code when
+    // all of them fail, so that a failure can be told apart next time.
+    bool started = false;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        if (attempt > 0) ::Sleep(500);
+        std::wstring line = commandLine;  // CreateProcessW may write into it
+        started = ::CreateProcessW(exe.c_str(), line.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   workingDir.empty() ? nullptr : workingDir.c_str(), &si, &pi) != 0;
+        if (!started) error = ::GetLastError();
+    }
+    if (!started) throw std::runtime_error("CreateProcessW failed with error " + std::to_string(error));
     ::CloseHandle(pi.hThread);
     process_ = pi.hProcess;
     pid_ = pi.dwProcessId;
