@@ -31,6 +31,7 @@ std::vector<HWND> Children(HWND parent) {
 struct TopLevelQuery {
     DWORD Pid;
     const wchar_t* ClassName;
+    bool VisibleOnly;
     HWND Found;
 };
 
@@ -38,15 +39,15 @@ BOOL CALLBACK MatchTopLevel(HWND h, LPARAM param) {
     auto* q = reinterpret_cast<TopLevelQuery*>(param);
     DWORD pid = 0;
     ::GetWindowThreadProcessId(h, &pid);
-    if (pid == q->Pid && ::IsWindowVisible(h) && ClassOf(h) == q->ClassName) {
+    if (pid == q->Pid && (!q->VisibleOnly || ::IsWindowVisible(h)) && ClassOf(h) == q->ClassName) {
         q->Found = h;
         return FALSE;
     }
     return TRUE;
 }
 
-HWND FindTopLevel(DWORD pid, const wchar_t* className) {
-    TopLevelQuery q{pid, className, nullptr};
+HWND FindTopLevel(DWORD pid, const wchar_t* className, bool visibleOnly = true) {
+    TopLevelQuery q{pid, className, visibleOnly, nullptr};
     ::EnumWindows(&MatchTopLevel, reinterpret_cast<LPARAM>(&q));
     return q.Found;
 }
@@ -88,6 +89,8 @@ void ClickButton(HWND parent, const std::wstring& caption) {
 }
 
 HWND FindMainWindow(DWORD pid) { return FindTopLevel(pid, L"TFHaupt"); }
+
+HWND FindWindowOfClass(DWORD pid, const wchar_t* className) { return FindTopLevel(pid, className, false); }
 
 std::vector<std::wstring> LogLines(HWND main) {
     std::vector<std::wstring> lines;

@@ -31,6 +31,9 @@ void ClickButton(HWND parent, const std::wstring& caption);
 HWND ChildOfClass(HWND parent, const wchar_t* className);
 // Top-level window of class TFHaupt of the process, if there is one.
 HWND FindMainWindow(DWORD pid);
+// A top-level window of the process and class, visible or not; nothing is
+// sent to the program on the way.
+HWND FindWindowOfClass(DWORD pid, const wchar_t* className);
 std::vector<std::wstring> LogLines(HWND main);
 std::wstring StatusText(HWND main);
 bool LogVisible(HWND main);

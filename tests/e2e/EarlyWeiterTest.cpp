@@ -12,30 +12,6 @@ using namespace vlmtest;
 
 namespace {
 
-struct ClassQuery {
-    DWORD Pid;
-    const wchar_t* Class;
-    HWND Found;
-};
-
-BOOL CALLBACK MatchClass(HWND h, LPARAM param) {
-    auto* q = reinterpret_cast<ClassQuery*>(param);
-    DWORD owner = 0;
-    wchar_t name[64]{};
-    ::GetWindowThreadProcessId(h, &owner);
-    if (owner != q->Pid || !::GetClassNameW(h, name, 64) || lstrcmpiW(name, q->Class) != 0) return TRUE;
-    q->Found = h;
-    return FALSE;
-}
-
-// A top-level window of the process and class, visible or not; nothing is
-// sent to the program on the way.
-HWND WindowOfClass(DWORD pid, const wchar_t* className) {
-    ClassQuery q{pid, className, nullptr};
-    ::EnumWindows(&MatchClass, reinterpret_cast<LPARAM>(&q));
-    return q.Found;
-}
-
 struct Stopped {
     std::optional<BoxSeen> Box;
     std::vector<std::wstring> LogAtBox, LogAfter;
@@ -118,7 +94,7 @@ TEST(EarlyWeiter, AsSoonAsTheWindowShowsTheRegisteredRunStartsOnceFromTheCompact
         // program handles messages.
         HWND main = nullptr, weiter = nullptr;
         for (const DWORD until = ::GetTickCount() + 20000; !weiter && ::GetTickCount() < until;) {
-            main = WindowOfClass(p.Pid(), L"TFHaupt");
+            main = FindWindowOfClass(p.Pid(), L"TFHaupt");
             if (main) weiter = ::GetDlgItem(main, IDOK);
         }
         ASSERT_TRUE(weiter);
