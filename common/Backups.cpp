@@ -1,20 +1,60 @@
+// The data backups: the groups, their steps and the run that walks them.
 #include "Backups.h"
+#include "Fehler.h"
 #include "Files.h"
+#include "UpdateRun.h"
 #include <vector>
 
 namespace {
 
-// Copies the rows of one step, in table order. The first failure ends the
-// step: copies already made stay, later rows are not tried. Each copy replaces
-// the backup of the last run only once it is complete, so a failure leaves
-// that backup as it was; a backup name that is a link is refused.
-int BackupFiles(const TFHaupt& form, BackupStep step) {
-    for (const BackupFile& row : BackupFileTable) {
-        if (row.Step != step) continue;
-        const std::wstring& folder = form.*row.Folder;
-        if (!ReplaceByCheckedCopy(folder + row.Name, folder, std::wstring(BackupPrefix) + row.Name)) return 1;
-    }
-    return 0;
+// One group of the backups: what the run shows while it copies the group,
+// the step that copies it, its folder and its names. The run walks the groups
+// in this order.
+struct BackupGroup {
+    const wchar_t* Announcement;          // log line before the step
+    const wchar_t* Status;                // status line during the step
+    const wchar_t* Done;                  // log line after it succeeded
+    int (UpdateRun::*Step)();             // the step, by its own name
+    std::wstring UpdateSession::*Folder;  // the session field naming the folder
+    // The files the step copies, in this order and spelled as the copies are
+    // named (the platform finds each whatever the letter case it is stored
+    // in); for the formulation aids, the folder copied.
+    std::vector<const wchar_t*> Names;
+};
+
+// The form catalogues announce themselves in the log and the status line with
+// different texts; the other groups use one text for both.
+const BackupGroup BackupGroups[] = {
+    {L"Sicherung der Formularkataloge ...", L"Sicherung der Formularkataloge wird erstellt ...",
+     L"Sicherung Formularkataloge - OK", &UpdateRun::BackupFormKatalog, &UpdateSession::FormsDir,
+     {L"Formulare.dbf", L"Formulare.cdx", L"Beiblaetter.dbf", L"Beiblaetter.cdx", L"Deckblaetter.dbf",
+      L"Deckblaetter.cdx"}},
+    {L"Sicherung der Formulierungshilfen wird erstellt ...", L"Sicherung der Formulierungshilfen wird erstellt ...",
+     L"Sicherung Formulierungshilfen - OK", &UpdateRun::BackupFormHilfePfad, &UpdateSession::BaseDir,
+     {L"Formulierungen"}},
+    {L"Sicherung des F\u00e4cherkanons wird erstellt ...", L"Sicherung des F\u00e4cherkanons wird erstellt ...",
+     L"Sicherung F\u00e4cherkanon - OK", &UpdateRun::BackupFaecherkanon, &UpdateSession::DataDir,
+     {L"FAECHERKANON.dbf", L"FaecherKanon.cdx"}},
+    {L"Sicherung der NKK-Dateien wird erstellt ...", L"Sicherung der NKK-Dateien wird erstellt ...",
+     L"Sicherung NKK-Dateien - OK", &UpdateRun::BackupNKK, &UpdateSession::NkkDir,
+     {L"NKK_FAECHER.DBF", L"NKK_Faecher.CDX", L"NKK_NOTEN.DBF", L"NKK_Noten.CDX"}},
+};
+
+const BackupGroup& GroupOf(int (UpdateRun::*step)()) {
+    for (const BackupGroup& group : BackupGroups)
+        if (group.Step == step) return group;
+    RaiseError(L"Keine Sicherungsgruppe f\u00fcr diesen Schritt");
+}
+
+// Copies the group's files, in table order. The first failure ends the
+// step: copies already made stay, later files are not tried. Each copy
+// replaces the backup of the last run only once it is complete, so a failure
+// leaves that backup as it was; a backup name that is a link is refused.
+int BackupFiles(const UpdateSession& session, const BackupGroup& group) {
+    const std::wstring& folder = session.*group.Folder;
+    for (const wchar_t* name : group.Names)
+        if (!ReplaceByCheckedCopy(folder + name, folder, std::wstring(BackupPrefix) + name)) return StepFailed;
+    return StepOk;
 }
 
 int LastErrorResult() {
@@ -60,26 +100,28 @@ bool ForceDirectories(const std::wstring& dir) {
     return ::CreateDirectoryW(path.c_str(), nullptr) != 0;
 }
 
-int TFHaupt::BackupFormKatalog() { return BackupFiles(*this, BackupStep::FormKatalog); }
+int UpdateRun::BackupFormKatalog() { return BackupFiles(Session, GroupOf(&UpdateRun::BackupFormKatalog)); }
 
-int TFHaupt::BackupFaecherkanon() { return BackupFiles(*this, BackupStep::Faecherkanon); }
+int UpdateRun::BackupFaecherkanon() { return BackupFiles(Session, GroupOf(&UpdateRun::BackupFaecherkanon)); }
 
-int TFHaupt::BackupNKK() { return BackupFiles(*this, BackupStep::NKK); }
+int UpdateRun::BackupNKK() { return BackupFiles(Session, GroupOf(&UpdateRun::BackupNKK)); }
 
-int TFHaupt::BackupFormHilfePfad() {
-    const std::wstring source = BaseDir + L"Formulierungen\\";
-    const std::wstring backup = BaseDir + L"VLM_Bkp_Formulierungen";
+int UpdateRun::BackupFormHilfePfad() {
+    const BackupGroup& group = GroupOf(&UpdateRun::BackupFormHilfePfad);
+    const std::wstring& base = Session.*group.Folder;
+    const std::wstring name = group.Names.at(0);
+    const std::wstring backupName = BackupPrefix + name;
+    const std::wstring backup = base + backupName;
     // A link standing where the backup folder belongs is no backup folder:
     // the copies would land wherever it leads.
-    if (!NoLinkBelow(BaseDir, L"VLM_Bkp_Formulierungen") || !ForceDirectories(backup) ||
-        !NoLinkBelow(BaseDir, L"VLM_Bkp_Formulierungen")) {
-        ErrorBox(L"Das Backup-Verzeichnis konnte nicht erstellt werden\nDas Update wird abgebrochen!");
-        return 1;
+    if (!NoLinkBelow(base, backupName) || !ForceDirectories(backup) || !NoLinkBelow(base, backupName)) {
+        Window.ErrorBox(L"Das Backup-Verzeichnis konnte nicht erstellt werden\nDas Update wird abgebrochen!");
+        return StepFailed;
     }
-    return CopyFolder(source, backup, false);
+    return CopyFolder(base + name + L"\\", backup, false);
 }
 
-int TFHaupt::CopyFolder(const std::wstring& source, const std::wstring& destination, bool includeSubfolders) {
+int UpdateRun::CopyFolder(const std::wstring& source, const std::wstring& destination, bool includeSubfolders) {
     // Done here rather than by the shell: the shell answers a copy out of a
     // missing folder, and under Wine copies that failed, with success, and
     // writes through links. Each file is copied whole and checked (see
@@ -90,4 +132,13 @@ int TFHaupt::CopyFolder(const std::wstring& source, const std::wstring& destinat
     const std::size_t slash = folder.find_last_of(L'\\');
     if (slash == std::wstring::npos || slash + 1 == folder.size()) return ERROR_INVALID_NAME;
     return CopyFilesBelow(source, folder.substr(0, slash + 1), folder.substr(slash + 1), includeSubfolders);
+}
+
+void UpdateRun::RunBackups() {
+    for (const BackupGroup& group : BackupGroups) {
+        Window.AddLogLine(group.Announcement);
+        Window.SetStatus(group.Status);
+        if ((this->*group.Step)() != StepOk) Window.EndWith(1);
+        Window.AddLogLinePaused(group.Done);
+    }
 }

@@ -5,8 +5,8 @@
 #include <vector>
 #include "Fehler.h"
 #include "Files.h"
-#include "Haupt.h"
 #include "Raii.h"
+#include "UpdateRun.h"
 
 namespace {
 
@@ -63,35 +63,34 @@ std::wstring ReadProfileText(const std::wstring& file, const std::wstring& secti
 
 // Main ini, data folder and the folders derived from it. How a failure is
 // reported, and whether a "001" sub-folder counts, the program's settings say.
-int TFHaupt::PruefeHauptIni() {
-    const ProgramSettings& settings = Program.Settings();
+int UpdateRun::PruefeHauptIni() {
     auto fail = [&](const wchar_t* box, const wchar_t* logLine) {
-        ErrorBox(box);
-        if (settings.DiscoveryLogLines) AddLogLine(logLine);
-        return settings.DiscoveryFailResult;
+        Window.ErrorBox(box);
+        if (Settings.DiscoveryLogLines) Window.AddLogLine(logLine);
+        return Settings.DiscoveryFailResult;
     };
 
-    if (settings.UsesSubdir001) {
-        HasSubdir001 = DirectoryExists(IniDir + L"001");
-        if (HasSubdir001) IniDir += L"001\\";
+    if (Settings.UsesSubdir001) {
+        Session.HasSubdir001 = DirectoryExists(Session.IniDir + L"001");
+        if (Session.HasSubdir001) Session.IniDir += L"001\\";
     }
 
     // IniDir is used as read: without a final backslash the file name is glued to
     // the last folder name, and the test below finds nothing there.
-    MainIniPath = IniDir + L"velmora.ini";
-    if (!FileExists(MainIniPath)) {
+    Session.MainIniPath = Session.IniDir + L"velmora.ini";
+    if (!FileExists(Session.MainIniPath)) {
         return fail(L"Die Ini-Datei \"velmora.ini\" wurde nicht gefunden!\nDas Update wird abgebrochen!",
                     L"velmora.ini nicht gefunden - Fehler");
     }
 
-    DataDir = ReadProfileText(MainIniPath, L"Setup", L"Datenverzeichnis");
-    if (DataDir.empty()) {
+    Session.DataDir = ReadProfileText(Session.MainIniPath, L"Setup", L"Datenverzeichnis");
+    if (Session.DataDir.empty()) {
         return fail(L"Das Velmora - Datenverzeichnis konnte nicht ermittelt werden!\nDas Update wird abgebrochen!",
                     L"Velmora-Datenverzeichnis - Fehler");
     }
 
-    BaseDir = GetPreviousDir(DataDir);
-    FormsDir = BaseDir + L"Formulare\\";
-    NkkDir = BaseDir + L"NKK\\";
-    return 0;
+    Session.BaseDir = GetPreviousDir(Session.DataDir);
+    Session.FormsDir = Session.BaseDir + L"Formulare\\";
+    Session.NkkDir = Session.BaseDir + L"NKK\\";
+    return StepOk;
 }

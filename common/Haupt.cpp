@@ -1,6 +1,7 @@
 // Window creation, controls, layout and message dispatch of TFHaupt.
 #include "Haupt.h"
 #include <richedit.h>
+#include <exception>
 #include <new>
 #include "Fehler.h"
 #include "ResourceIds.h"
@@ -52,6 +53,16 @@ void AttachImages(HWND button, HIMAGELIST images) {
     ::SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&bil));
 }
 
+// The text of an exception from the library, which comes in the ANSI code page.
+std::wstring WidenAnsi(const char* text) {
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
+    if (n <= 1) return L"Unbekannter Fehler";
+    std::wstring wide(static_cast<std::size_t>(n), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, text, -1, wide.data(), n);
+    wide.resize(static_cast<std::size_t>(n - 1));
+    return wide;
+}
+
 }  // namespace
 
 // The window no longer reaches this object once it is gone; destroying it then
@@ -63,7 +74,8 @@ TFHaupt::~TFHaupt() {
     }
 }
 
-void TFHaupt::CreateForm(HINSTANCE instance) {
+void TFHaupt::CreateForm(HINSTANCE instance, FormHandlers& handlers) {
+    handlers_ = &handlers;
     INITCOMMONCONTROLSEX icc{};
     icc.dwSize = sizeof(icc);
     icc.dwICC = ICC_STANDARD_CLASSES | ICC_BAR_CLASSES;
@@ -212,8 +224,9 @@ int TFHaupt::ClientHeight() const {
     return client.bottom;
 }
 
-// Every handler runs here: an error it raises ends the handler, is shown in the
-// default error report, and the window stays open.
+// Every handler runs here, and nothing it raises goes further: the error ends
+// the handler, is shown in the default error report, and the window stays
+// open.
 bool TFHaupt::Dispatch(void (TFHaupt::*handler)()) {
     try {
         (this->*handler)();
@@ -222,6 +235,10 @@ bool TFHaupt::Dispatch(void (TFHaupt::*handler)()) {
         ShowDefaultErrorReport(e.Message);
     } catch (const std::bad_alloc&) {
         ShowDefaultErrorReport(L"Zu wenig Arbeitsspeicher");
+    } catch (const std::exception& e) {
+        ShowDefaultErrorReport(WidenAnsi(e.what()));
+    } catch (...) {
+        ShowDefaultErrorReport(L"Unbekannter Fehler");
     }
     return false;
 }
@@ -321,5 +338,26 @@ void TFHaupt::BtWeiterClick() {
             if (state == FormState::Running) state = FormState::StoppedByError;
         }
     } guard{state_};
-    Verarbeite();
+    handlers_->Verarbeite();
+}
+
+void TFHaupt::ShowCompact() {
+    ::SetForegroundWindow(Handle);
+    ProcessMessages();
+    ClearLog();
+    SetLogVisible(false, 0);
+    if (Design.CompactOuterHeight)
+        SetOuterHeight(Design.CompactOuterHeight);
+    else  // the buttons, the status line and a margin
+        SetClientHeight(Design.BtAbbruch.Top + Design.BtAbbruch.Height + StatusHeight + 40);
+    compactClientHeight_ = ClientHeight();
+    if (Design.CentreWhenCompact) CentreWindow();
+}
+
+void TFHaupt::ShowLog() {
+    SetLogVisible(true, LogHeight);
+    if (Design.RunOuterHeight)
+        SetOuterHeight(Design.RunOuterHeight);
+    else
+        SetClientHeight(compactClientHeight_ + LogHeight);
 }

@@ -1,13 +1,14 @@
-// The main window TFHaupt: its controls, the log and the status line, the message
-// loop and the dispatch of its events, and the steps both programs share. Its
-// UpdaterProgram brings the design and each program's own steps.
+// The main window TFHaupt: its controls, the boxes, the log and the status line,
+// the message loop, the states of its lifecycle and the one dispatch point of
+// its events. The run behind it (FormHandlers) brings the handlers and steps;
+// they reach the window as a RunWindow.
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
 #include <string>
 #include "Raii.h"
-#include "UpdateSession.h"
-#include "UpdaterProgram.h"
+#include "RunWindow.h"
+#include "UpdateRun.h"
 
 // Placement of one control in design pixels (96 dpi).
 struct ControlPlace {
@@ -23,6 +24,11 @@ struct FormDesign {
     bool StatusBelowLog;  // status bar is the lowest element
     bool LogFirstInTabOrder;
     bool CentreOnDesktop;  // work area rather than the whole screen
+    // The compact state at the end of FormShow and the run's layout, as outer
+    // window heights; 0 lets the client area decide: compact, it just holds
+    // the buttons and the status line, and the run adds the log to that.
+    int CompactOuterHeight, RunOuterHeight;
+    bool CentreWhenCompact;
 };
 
 // The window's states. Which handler an event runs is decided in one place,
@@ -48,79 +54,44 @@ enum class Reaction {
     Ignore,
 };
 
-class TFHaupt : public UpdateSession {
+class TFHaupt final : public RunWindow {
 public:
     static constexpr int LogHeight = 180;
     static constexpr int StatusHeight = 19;
     static constexpr int StatusPanelWidth = 380;
 
-    explicit TFHaupt(UpdaterProgram& program) : Program(program), Design(program.Design()) {}
+    explicit TFHaupt(const FormDesign& design) : Design(design) {}
     ~TFHaupt();
     TFHaupt(const TFHaupt&) = delete;
     TFHaupt& operator=(const TFHaupt&) = delete;
 
     // Program start (Start.cpp)
-    void CreateForm(HINSTANCE instance);  // window and controls, then FormCreate
-    void ShowForm();                      // first showing, then FormShow
-    int RunMessageLoop();                 // exit code 0 once the window is closed
+    void CreateForm(HINSTANCE instance, FormHandlers& handlers);  // window and controls, then FormCreate
+    void ShowForm();                                              // first showing, then FormShow
+    int RunMessageLoop();                                         // exit code 0 once the window is closed
 
     static Reaction Decide(FormState state, FormEvent event, bool closeOffered);
     FormState State() const { return state_; }
 
-    // Handlers bound to the window's events; the program's own ones go to Program.
-    void FormCreate() { Program.FormCreate(*this); }
-    void FormShow() { Program.FormShow(*this); }
-    void BtWeiterClick();
-    void BtAbbruchClick();
-    void Verarbeite() { Program.Verarbeite(*this); }
+    // What the run sees (RunWindow)
+    void AddLogLine(const std::wstring& text) override;
+    void SetStatus(const std::wstring& text) override;
+    void ErrorBox(const std::wstring& text) override;
+    bool ConfirmBox(const std::wstring& text) override;
+    void ProcessMessages() override;
+    void ShowWithoutInput(DWORD ms) override;
+    void ShowCompact() override;
+    void ShowLog() override;
+    [[noreturn]] void EndWith(int exitCode) override;
 
-    // Main-window operations
-    void AddLogLine(const std::wstring& text);
-    void AddLogLinePaused(const std::wstring& text);
-    void SetStatus(const std::wstring& text);
-    void ProcessMessages();
-    [[noreturn]] void EndWith(int exitCode);
     // Lets an in-process test see where a run ends: when set, EndWith calls it
     // (it must not return) instead of ending the process.
     static inline void (*EndHook)(int exitCode) = nullptr;
-    void ErrorBox(const std::wstring& text);
-    bool ConfirmBox(const std::wstring& text);
+    // The report of an error no step result foresaw.
     void ShowDefaultErrorReport(const std::wstring& message);
-    void ClearLog();
-    void SetLogVisible(bool visible, int height);
-    void SetClientHeight(int height);
-    void SetOuterHeight(int height);
-    void CentreWindow();  // for the window's present size, where the design places it
-    int ClientHeight() const;
-    // From now until the program ends no click or close runs a handler, and an
-    // end with exit code 1 no longer calls BeforeEndWithOne.
-    void BlockHandlersUntilEnd() { state_ = FormState::Ending; }
-    // Paints the window and answers other programs' reads of it for ms
-    // milliseconds, without dispatching any input.
-    void ShowWithoutInput(DWORD ms);
+    // The client height of the compact state, once it stands.
+    int CompactClientHeight() const { return compactClientHeight_; }
 
-    // Installation inspection: the program's own steps, then the shared ones
-    int CheckVLMExe() { return Program.CheckVLMExe(*this); }
-    int PruefeVLMIni() { return Program.PruefeVLMIni(*this); }
-    int GetCommAppData() { return Program.GetCommAppData(*this); }
-    int PruefeHauptIni();  // main ini, data folder, derived folders (DataPaths.cpp)
-
-    // Safeguards and backups
-    int PruefeAndereUpdates();  // refuses while another updater runs
-    bool TryRunLock();          // the same lock without a box; false while another updater runs
-    void ReleaseRunLock();
-    int PruefeVLMUser();
-    int BackupFormKatalog();
-    int BackupFormHilfePfad();
-    int BackupFaecherkanon();
-    int BackupNKK();
-    int CopyFolder(const std::wstring& source, const std::wstring& destination, bool includeSubfolders);
-    int SchreibeIni(int result);
-    // The four data backups with their log lines and status texts, as both runs
-    // carry them out; ends the program with exit code 1 at the first failure.
-    void RunBackups();
-
-    UpdaterProgram& Program;
     const FormDesign& Design;
 
     // Controls
@@ -136,18 +107,30 @@ private:
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     bool Dispatch(void (TFHaupt::*handler)());  // false when the handler raised an error
     void OnEvent(FormEvent event);
+    // The handlers bound to the window's events.
+    void FormCreate() { handlers_->FormCreate(); }
+    void FormShow() { handlers_->FormShow(); }
+    void BtWeiterClick();
+    void BtAbbruchClick();
     void CreateControls(HINSTANCE instance);
     void LayoutControls();
     void OnCommand(int id, int code);
+    void ClearLog();
+    void SetLogVisible(bool visible, int height);
+    void SetClientHeight(int height);
+    void SetOuterHeight(int height);
+    void CentreWindow();  // for the window's present size, where the design places it
+    int ClientHeight() const;
     POINT CentredOrigin(int width, int height) const;
 
+    FormHandlers* handlers_ = nullptr;
     unique_himagelist abbruchImages_;
     unique_himagelist weiterImages_;
     unique_hgdiobj formFont_;
     unique_hgdiobj buttonFont_;
     unique_hgdiobj logFont_;
     int logHeight_ = LogHeight;
+    int compactClientHeight_ = 0;
     FormState state_ = FormState::Created;
     bool weiterDeferred_ = false, closeDeferred_ = false;
-    unique_handle runLock_;  // held from the first run until the program ends
 };

@@ -9,14 +9,6 @@ void TFHaupt::AddLogLine(const std::wstring& text) {
     ::SendMessageW(REd_Ergebnis, WM_VSCROLL, SB_BOTTOM, 0);
 }
 
-// The line and the status line get painted and queued clicks are dispatched;
-// then the thread pauses, handling nothing.
-void TFHaupt::AddLogLinePaused(const std::wstring& text) {
-    AddLogLine(text);
-    ProcessMessages();
-    ::Sleep(500);
-}
-
 void TFHaupt::ClearLog() { ::SetWindowTextW(REd_Ergebnis, L""); }
 
 void TFHaupt::SetStatus(const std::wstring& text) {

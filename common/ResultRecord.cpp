@@ -3,7 +3,7 @@
 #include <vector>
 #include "Fehler.h"
 #include "Files.h"
-#include "Haupt.h"
+#include "UpdateRun.h"
 
 namespace {
 
@@ -36,8 +36,8 @@ private:
 
 }  // namespace
 
-int TFHaupt::SchreibeIni(int result) {
-    const std::wstring path = IniDir + Program.Settings().RecordName;
+int UpdateRun::SchreibeIni(int result) {
+    const std::wstring path = Session.IniDir + Settings.RecordName;
     RecordFlush flush(path);
 
     // One key per call, so keys written before a failure stay in the file.
@@ -45,7 +45,7 @@ int TFHaupt::SchreibeIni(int result) {
     // the record must be a plain file of the ini folder (made empty when it
     // is missing), or the write is refused as one that failed.
     auto write = [this, &path](const wchar_t* key, const std::wstring& value) {
-        if (!EnsurePlainFileBelow(IniDir, Program.Settings().RecordName) ||
+        if (!EnsurePlainFileBelow(Session.IniDir, Settings.RecordName) ||
             !::WritePrivateProfileStringW(L"Update", key, value.c_str(), path.c_str()))
             RaiseError(L"In " + path + L" kann nicht geschrieben werden");
     };
@@ -53,6 +53,6 @@ int TFHaupt::SchreibeIni(int result) {
     write(L"Datum", FormatNow(&::GetDateFormatW, DATE_SHORTDATE, L"Das Datum kann nicht dargestellt werden"));
     // No flags: the long time format, seconds included.
     write(L"Uhrzeit", FormatNow(&::GetTimeFormatW, 0, L"Die Uhrzeit kann nicht dargestellt werden"));
-    write(L"Vorversion", InstalledVersion);
-    return 0;
+    write(L"Vorversion", Session.InstalledVersion);
+    return StepOk;
 }

@@ -1,14 +1,14 @@
 // Only one updater works at a time: two runs at once would archive and empty
 // the same folder, or write the same record, over each other.
 #include "Fehler.h"
-#include "Haupt.h"
+#include "UpdateRun.h"
 
 namespace {
 // Shared by both programs, in every session of the computer.
 const wchar_t kRunLockName[] = L"Global\\VelmoraUpdater";
 }  // namespace
 
-bool TFHaupt::TryRunLock() {
+bool UpdateRun::TryRunLock() {
     if (runLock_) return true;  // held since this program's first run
     unique_handle lock(::CreateMutexW(nullptr, FALSE, kRunLockName));
     if (!lock) RaiseError(L"Die Sperre gegen ein zweites Update kann nicht angelegt werden");
@@ -20,13 +20,13 @@ bool TFHaupt::TryRunLock() {
     return true;
 }
 
-void TFHaupt::ReleaseRunLock() {
+void UpdateRun::ReleaseRunLock() {
     if (runLock_) ::ReleaseMutex(runLock_.get());
     runLock_.reset();
 }
 
-int TFHaupt::PruefeAndereUpdates() {
-    if (TryRunLock()) return 0;
-    ErrorBox(L"Ein anderes Velmora-Update l\u00e4uft bereits.\nDas Update wird abgebrochen!");
-    return 1;
+int UpdateRun::PruefeAndereUpdates() {
+    if (TryRunLock()) return StepOk;
+    Window.ErrorBox(L"Ein anderes Velmora-Update l\u00e4uft bereits.\nDas Update wird abgebrochen!");
+    return StepFailed;
 }

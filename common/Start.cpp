@@ -30,7 +30,7 @@ void Deliver(HWND main, MSG& msg) {
 int TFHaupt::RunMessageLoop() {
     MSG msg;
     while (::GetMessageW(&msg, nullptr, 0, 0) > 0) Deliver(Handle, msg);
-    Program.BeforeEndWithZero(*this);
+    handlers_->BeforeEnd(0);
     return 0;  // the window was closed
 }
 
@@ -45,10 +45,11 @@ void TFHaupt::ProcessMessages() {
 }
 
 void TFHaupt::EndWith(int exitCode) {
-    // Exit code 1 makes the installer abort, so the old installation must work
-    // again: the program puts back what its run changed.
-    if (exitCode == 1 && state_ != FormState::Ending) Program.BeforeEndWithOne(*this);
-    if (exitCode == 0) Program.BeforeEndWithZero(*this);
+    // From here on no click or close runs a handler: the run's end steps may
+    // put the old installation back, and nothing may end the process with it
+    // half restored.
+    if (exitCode == 1) state_ = FormState::Ending;
+    handlers_->BeforeEnd(exitCode);
     if (EndHook) EndHook(exitCode);
     ::ExitProcess(static_cast<UINT>(exitCode));
 }
@@ -68,8 +69,15 @@ void TFHaupt::ShowWithoutInput(DWORD ms) {
 }
 
 int RunProgram(HINSTANCE instance, UpdaterProgram& program) {
-    static TFHaupt FHaupt(program);
-    FHaupt.CreateForm(instance);
+    static TFHaupt FHaupt(program.Design());
+    static UpdateRun run(program, FHaupt);
+    // An error before the window stands has no window to be reported in;
+    // the installer must not go on then.
+    try {
+        FHaupt.CreateForm(instance, run);
+    } catch (...) {
+        return 1;
+    }
     FHaupt.ShowForm();
     return FHaupt.RunMessageLoop();
 }

@@ -3,6 +3,7 @@
 // folder.
 #pragma once
 #include <string>
+#include <vector>
 
 struct UpdateSession {
     std::wstring TargetDir;
@@ -15,6 +16,9 @@ struct UpdateSession {
     std::wstring FormsDir;
     std::wstring NkkDir;
     std::wstring InstalledVersion;
-    int CompactClientHeight = 0;
     bool HasSubdir001 = false;
+
+    // Velmora's own folders as far as discovery found them: whatever empties
+    // or replaces a folder must leave each of these alone.
+    std::vector<std::wstring> VelmoraFolders() const { return {IniDir, DataDir, BaseDir, FormsDir, NkkDir}; }
 };

@@ -3,7 +3,7 @@
 #include "UserCheck.h"
 #include <cstdint>
 #include "DataPaths.h"
-#include "Haupt.h"
+#include "UpdateRun.h"
 
 namespace {
 
@@ -51,14 +51,14 @@ int ReadUserZahl(const std::wstring& text) {
     return static_cast<int32_t>(bits);
 }
 
-int TFHaupt::PruefeVLMUser() {
+int UpdateRun::PruefeVLMUser() {
     // Only the registered-installation updater sets the flag (ini folder "001").
-    if (HasSubdir001) return 0;
+    if (Session.HasSubdir001) return StepOk;
 
-    const std::wstring userFile = DataDir + L"VelmUser.ini";
+    const std::wstring userFile = Session.DataDir + L"VelmUser.ini";
     if (ReadUserZahl(ReadProfileText(userFile, L"Benutzer", L"UserZahl")) != 0) {
-        ErrorBox(L"Es sind noch Anwender in Velmora angemeldet!\nDas Update wird abgebrochen!");
-        return 1;
+        Window.ErrorBox(L"Es sind noch Anwender in Velmora angemeldet!\nDas Update wird abgebrochen!");
+        return StepFailed;
     }
-    return 0;
+    return StepOk;
 }

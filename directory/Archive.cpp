@@ -11,7 +11,7 @@
 #include <vector>
 #include "Fehler.h"
 #include "DirectoryUpdater.h"
-#include "Haupt.h"
+#include "UpdateRun.h"
 #include "Files.h"
 #include "Heartbeat.h"
 #include "InProgress.h"
@@ -308,39 +308,39 @@ std::size_t DeleteFiles(const std::wstring& Dir, const ArchivedFiles& archived,
     return EmptyFolder(Dir + L"\\", e, keep);
 }
 
-const std::wstring& DirectoryUpdater::ProgramDir(const TFHaupt& form) {
-    if (programDir_.empty()) programDir_ = FolderHolding(form.TargetDir + L"\\Velmora10.EXE");
+const std::wstring& DirectoryUpdater::ProgramDir(const UpdateRun& run) {
+    if (programDir_.empty()) programDir_ = FolderHolding(run.Session.TargetDir + L"\\Velmora10.EXE");
     return programDir_;
 }
 
-int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
+int DirectoryUpdater::SaveVLMInst(UpdateRun& run) {
     // A run started again after an error report finds the folder archived and
     // emptied by this program already: archiving what is left would only hide
     // the installation one archive deeper.
-    if (TargetEmptied) return 0;
-    int result = 1;
+    if (TargetEmptied) return StepOk;
+    int result = StepFailed;
     {
         CursorChange hourglass(IDC_WAIT);
-        form.ProcessMessages();
+        run.Window.ProcessMessages();
         try {
             // The folder that holds the program file the version check found,
             // by its full path: "/", ".." and a relative name resolved, never
             // a root. A name the platform would normalise to another folder
             // (a final blank or dot) is refused: that folder is someone else's.
-            const std::wstring& checked = ProgramDir(form);
+            const std::wstring& checked = ProgramDir(run);
             const std::wstring target = ProgramFolder(checked);
-            if (target.empty() || target != checked) RaiseError(L"Kein Programmordner: " + form.TargetDir);
+            if (target.empty() || target != checked) RaiseError(L"Kein Programmordner: " + run.Session.TargetDir);
             const std::wstring targetOnVolume = VolumePath(target);
             if (targetOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + target);
-            const std::wstring temp = TempPath();
             // Velmora's ini and data folders, and the temporary folder, must
             // survive the emptying of the program folder. They are compared by
             // where they are on the volume: another drive letter for the same
             // place, a short name or a link must not hide them.
-            for (const std::wstring* kept : std::initializer_list<const std::wstring*>{
-                     &form.IniDir, &form.DataDir, &form.BaseDir, &form.FormsDir, &form.NkkDir, &temp})
-                if (!kept->empty() && LiesWithin(*kept, targetOnVolume))
-                    RaiseError(L"Der Ordner " + *kept + L" liegt im Programmordner " + target);
+            std::vector<std::wstring> kept = run.Session.VelmoraFolders();
+            kept.push_back(TempPath());
+            for (const std::wstring& folder : kept)
+                if (!folder.empty() && LiesWithin(folder, targetOnVolume))
+                    RaiseError(L"Der Ordner " + folder + L" liegt im Programmordner " + target);
             PartialArchive partial(target);
             ArchivedFiles archived;
             {
@@ -359,13 +359,13 @@ int DirectoryUpdater::SaveVLMInst(TFHaupt& form) {
             MarkWritten = true;
             TargetEmptied = true;
             DeleteFiles(target, archived, {L"VelmStart.ini", L"vlmaltinst.zip", kMarkName});
-            result = 0;
+            result = StepOk;
         } catch (const EFehler&) {
-            result = 1;
+            result = StepFailed;
         } catch (const std::exception&) {
-            result = 1;
+            result = StepFailed;
         }
     }
-    form.ProcessMessages();
+    run.Window.ProcessMessages();
     return result;
 }

@@ -14,6 +14,9 @@ const FormDesign kDesign{
     .StatusBelowLog = false,
     .LogFirstInTabOrder = false,
     .CentreOnDesktop = true,
+    .CompactOuterHeight = 0,
+    .RunOuterHeight = 0,
+    .CentreWhenCompact = false,
 };
 
 const ProgramSettings kSettings{

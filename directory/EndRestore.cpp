@@ -3,36 +3,36 @@
 // the in-progress mark at either end.
 #include "Archive.h"
 #include "DirectoryUpdater.h"
-#include "Haupt.h"
+#include "UpdateRun.h"
 #include "InProgress.h"
 
-void DirectoryUpdater::BeforeEndWithOne(TFHaupt& form) {
-    if (TargetEmptied) RestoreBeforeEnd(form);
+void DirectoryUpdater::BeforeEndWithOne(UpdateRun& run) {
+    if (TargetEmptied) RestoreBeforeEnd(run);
     // After a failed restore the mark stays for the next start to finish it.
-    if (MarkWritten && !TargetEmptied) RemoveMark(ProgramDir(form));
+    if (MarkWritten && !TargetEmptied) RemoveMark(ProgramDir(run));
 }
 
-void DirectoryUpdater::BeforeEndWithZero(TFHaupt& form) {
-    if (MarkWritten) RemoveMark(ProgramDir(form));
+void DirectoryUpdater::BeforeEndWithZero(UpdateRun& run) {
+    if (MarkWritten) RemoveMark(ProgramDir(run));
 }
 
-void DirectoryUpdater::RestoreBeforeEnd(TFHaupt& form) {
-    form.BlockHandlersUntilEnd();
-    RestoreWithLog(form);
+void DirectoryUpdater::RestoreBeforeEnd(UpdateRun& run) {
+    // The window takes no click or close from here on (an end with exit code 1).
+    RestoreWithLog(run);
     // Like the run's other result lines, this one stays on screen for a moment
     // before the program ends; it can be read meanwhile, but no click counts.
-    form.ShowWithoutInput(500);
+    run.Window.ShowWithoutInput(500);
 }
 
-bool DirectoryUpdater::RestoreWithLog(TFHaupt& form) {
+bool DirectoryUpdater::RestoreWithLog(UpdateRun& run) {
     CursorChange hourglass(IDC_WAIT);
-    form.AddLogLine(L"Die vorherige Velmora Installation wird wiederhergestellt ...");
-    form.ShowWithoutInput(0);
+    run.Window.AddLogLine(L"Die vorherige Velmora Installation wird wiederhergestellt ...");
+    run.Window.ShowWithoutInput(0);
     // The folder as the archive step named it.
-    const std::wstring& target = ProgramDir(form);
+    const std::wstring& target = ProgramDir(run);
     const bool restored = RestoreFolder(target, target + L"\\vlmaltinst.zip", RemovedFolders) == 0;
     if (restored) TargetEmptied = false;
-    form.AddLogLine(restored ? L"Velmora Wiederherstellung - OK"
+    run.Window.AddLogLine(restored ? L"Velmora Wiederherstellung - OK"
                              : L"Fehler bei der Wiederherstellung des Alt-Programms");
     return restored;
 }

@@ -8,7 +8,7 @@
 #include "DirectoryUpdater.h"
 #include "Fehler.h"
 #include "Files.h"
-#include "Haupt.h"
+#include "UpdateRun.h"
 #include "Heartbeat.h"
 #include "Raii.h"
 
@@ -226,15 +226,15 @@ void RemoveLeftovers(const std::wstring& folder, bool restoreLeftovers) {
 // A start that finds the mark of an interrupted update first puts the folder
 // back as the restore before an end with exit code 1 would have, under the run
 // lock: the mark of an updater that runs right now is no leftover.
-void DirectoryUpdater::RecoverAtStart(TFHaupt& form) {
+void DirectoryUpdater::RecoverAtStart(UpdateRun& run) {
     // Only a folder the archive step would take can hold its mark.
-    const std::wstring& target = ProgramDir(form);
+    const std::wstring& target = ProgramDir(run);
     if (target.empty() || ProgramFolder(target) != target) return;
     const bool marked =
         ::GetFileAttributesW(ExtendedPath(target + L"\\" + kMarkName).c_str()) != INVALID_FILE_ATTRIBUTES;
     if (marked) {
-        if (form.PruefeAndereUpdates() != 0) form.EndWith(1);
-    } else if (!form.TryRunLock()) {
+        if (run.PruefeAndereUpdates() != 0) run.Window.EndWith(1);
+    } else if (!run.TryRunLock()) {
         return;  // the leftovers, if any, may be the other updater's work in progress
     }
     RemoveLeftovers(target, marked);
@@ -247,16 +247,17 @@ void DirectoryUpdater::RecoverAtStart(TFHaupt& form) {
         if (restore) {
             RemovedFolders = mark.Folders;
             TargetEmptied = true;
-            if (!RestoreWithLog(form)) {
+            if (!RestoreWithLog(run)) {
                 // The mark stays: the next start tries again, and the
-                // installer must not go on over a half-restored folder.
-                form.BlockHandlersUntilEnd();
-                form.ShowWithoutInput(500);
-                form.EndWith(1);
+                // installer must not go on over a half-restored folder. This
+                // run does not try a second time on its way out.
+                TargetEmptied = false;
+                run.Window.ShowWithoutInput(500);
+                run.Window.EndWith(1);
             }
-            form.ShowWithoutInput(500);
+            run.Window.ShowWithoutInput(500);
         }
         RemoveMark(target);
     }
-    form.ReleaseRunLock();
+    run.ReleaseRunLock();
 }

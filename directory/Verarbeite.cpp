@@ -1,27 +1,26 @@
 // The update run of the directory updater.
 #include "DirectoryUpdater.h"
-#include "Haupt.h"
+#include "UpdateRun.h"
 
-void DirectoryUpdater::Verarbeite(TFHaupt& form) {
-    if (form.PruefeAndereUpdates() != 0) form.EndWith(1);
-    form.SetLogVisible(true, TFHaupt::LogHeight);
-    form.SetClientHeight(form.CompactClientHeight + TFHaupt::LogHeight);
-    form.ProcessMessages();
+void DirectoryUpdater::Verarbeite(UpdateRun& run) {
+    if (run.PruefeAndereUpdates() != 0) run.Window.EndWith(1);
+    run.Window.ShowLog();
+    run.Window.ProcessMessages();
 
-    if (PruefeVLMIni(form) != 0) form.EndWith(1);
-    if (form.PruefeVLMUser() != 0) form.EndWith(1);
-    form.AddLogLinePaused(L"Benutzeranzahl - OK");
+    if (PruefeVLMIni(run) != 0) run.Window.EndWith(1);
+    if (run.PruefeVLMUser() != 0) run.Window.EndWith(1);
+    run.Window.AddLogLinePaused(L"Benutzeranzahl - OK");
 
     // A failed archive is only logged: the backups still protect the data.
-    form.AddLogLine(L"Die vorherige Velmora Installation wird gesichert ...");
-    if (SaveVLMInst(form) != 0)
-        form.AddLogLinePaused(L"Fehler bei der Sicherung des Alt-Programms");
+    run.Window.AddLogLine(L"Die vorherige Velmora Installation wird gesichert ...");
+    if (SaveVLMInst(run) != 0)
+        run.Window.AddLogLinePaused(L"Fehler bei der Sicherung des Alt-Programms");
     else
-        form.AddLogLinePaused(L"Velmora Sicherung - OK");
+        run.Window.AddLogLinePaused(L"Velmora Sicherung - OK");
 
-    form.RunBackups();
+    run.RunBackups();
 
-    form.SchreibeIni(0);
-    form.ProcessMessages();
-    form.EndWith(0);
+    run.SchreibeIni(0);
+    run.Window.ProcessMessages();
+    run.Window.EndWith(0);
 }

@@ -1,4 +1,4 @@
-// Window design and settings of the registered-installation updater.
+// Window design, settings and installer key of the registered-installation updater.
 #include "Haupt.h"
 #include "RegisteredUpdater.h"
 
@@ -14,6 +14,9 @@ const FormDesign kDesign{
     .StatusBelowLog = true,
     .LogFirstInTabOrder = true,
     .CentreOnDesktop = false,
+    .CompactOuterHeight = 170,
+    .RunOuterHeight = 340,
+    .CentreWhenCompact = true,
 };
 
 const ProgramSettings kSettings{
@@ -23,7 +26,11 @@ const ProgramSettings kSettings{
     .UsesSubdir001 = true,
 };
 
+// Where Windows Installer keeps the properties of Velmora installed for all users.
+constexpr wchar_t kInstallPropertiesKey[] =
+    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
+    L"7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties";
+
 }  // namespace
 
-const FormDesign& RegisteredUpdater::Design() const { return kDesign; }
-const ProgramSettings& RegisteredUpdater::Settings() const { return kSettings; }
+const RegisteredInstallation Velmora10Installation{kDesign, kSettings, kInstallPropertiesKey};

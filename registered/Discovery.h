@@ -4,17 +4,12 @@
 #include <windows.h>
 #include <string>
 
-// Where Windows Installer keeps the properties of Velmora installed for all users.
-inline constexpr wchar_t kInstallPropertiesKey[] =
-    L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
-    L"7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties";
-
 // Access for the installer registration: a 32-bit process on 64-bit Windows must
 // read the 64-bit view, where the installer wrote it.
 REGSAM InstallKeyAccess(bool wow64);
 
 // The path of a shell folder, or an empty text when the platform can't name it.
-std::wstring GetShellFolder(HWND owner, int csidl);
+std::wstring GetShellFolder(int csidl);
 
 // The start ini's copy that file virtualisation keeps for this user: the local
 // application-data folder with its letters A to Z lower-cased, "VirtualStore",

@@ -1,29 +1,32 @@
-// The update run of the registered-installation updater: discovery, the version
-// check, the user check, the four backups and the result record. Every path ends
-// the program, unless a step raises an error.
-#include "Haupt.h"
+// The show time and the update run of the registered-installation updater:
+// discovery, the version check, the user check, the four backups and the
+// result record. Every path ends the program, unless a step raises an error.
 #include "RegisteredUpdater.h"
+#include "UpdateRun.h"
 
-void RegisteredUpdater::Verarbeite(TFHaupt& form) {
-    if (form.PruefeAndereUpdates() != 0) form.EndWith(1);
-    form.SetOuterHeight(340);
-    form.SetLogVisible(true, TFHaupt::LogHeight);
-    form.ProcessMessages();
+// It checks nothing before the run.
+void RegisteredUpdater::FormShow(UpdateRun& run) { run.Window.ShowCompact(); }
 
-    if (PruefeVLMIni(form) != 0) form.EndWith(1);
-    form.AddLogLine(L"Velmora-Datenpfad - OK");
-    form.ProcessMessages();
+void RegisteredUpdater::Verarbeite(UpdateRun& run) {
+    RunWindow& window = run.Window;
+    if (run.PruefeAndereUpdates() != StepOk) window.EndWith(1);
+    window.ShowLog();
+    window.ProcessMessages();
 
-    if (CheckVLMExe(form) != 0) form.EndWith(1);
-    form.AddLogLine(L"Velmora-Version - OK");
-    form.ProcessMessages();
+    if (PruefeVLMIni(run) != StepOk) window.EndWith(1);
+    window.AddLogLine(L"Velmora-Datenpfad - OK");
+    window.ProcessMessages();
 
-    if (form.PruefeVLMUser() != 0) form.EndWith(1);
-    form.AddLogLinePaused(L"Benutzeranzahl - OK");
+    if (CheckVLMExe(run) != StepOk) window.EndWith(1);
+    window.AddLogLine(L"Velmora-Version - OK");
+    window.ProcessMessages();
 
-    form.RunBackups();
+    if (run.PruefeVLMUser() != StepOk) window.EndWith(1);
+    window.AddLogLinePaused(L"Benutzeranzahl - OK");
 
-    form.SchreibeIni(0);
-    form.ProcessMessages();
-    form.EndWith(0);
+    run.RunBackups();
+
+    run.SchreibeIni(0);
+    window.ProcessMessages();
+    window.EndWith(0);
 }

@@ -137,7 +137,8 @@ int wmain(int argc, wchar_t** argv) {
     };
 
     DirectoryUpdater program;
-    TFHaupt form(program);
+    TFHaupt form(program.Design());
+    UpdateRun run(program, form);
     bool formMade = false;
     std::size_t pos = 0;
     while (pos < script.size()) {
@@ -172,14 +173,15 @@ int wmain(int argc, wchar_t** argv) {
             emit(out);
         } else if (cmd == L"save" && f.size() == 2) {
             if (!formMade) {
-                form.CreateForm(::GetModuleHandleW(nullptr));
+                form.CreateForm(::GetModuleHandleW(nullptr), run);
                 formMade = true;
             }
             // Each save is a run of its own, on a folder of its own: the
             // program names its folder once per run.
             program = DirectoryUpdater{};
-            form.TargetDir = f[1];
-            const int result = program.SaveVLMInst(form);
+            run.Session = UpdateSession{};
+            run.Session.TargetDir = f[1];
+            const int result = program.SaveVLMInst(run);
             emit("{\"save\":" + Json(f[1]) + ",\"result\":" + std::to_string(result) + "}\n");
         } else if (cmd == L"zip" && f.size() >= 3 && f.size() <= 5) {
             std::size_t buffer = f.size() >= 4 ? std::wcstoull(f[3].c_str(), nullptr, 10) : 0;

@@ -3,6 +3,8 @@
 set(VLM_ARCHIVE_TESTS ${CMAKE_CURRENT_LIST_DIR})
 set(VLM_ARCHIVE_PROGRAM ${CMAKE_SOURCE_DIR}/directory)
 add_executable(archive_probe ${VLM_ARCHIVE_TESTS}/ArchiveProbe.cpp ${VLM_ARCHIVE_PROGRAM}/VLMUpdaterP2_11.rc)
+# The program's own resources, its manifest included.
+target_include_directories(archive_probe PRIVATE ${CMAKE_BINARY_DIR}/manifest/VLMUpdaterP2_11)
 target_link_libraries(archive_probe PRIVATE vlm_directory psapi)
 target_link_options(archive_probe PRIVATE -municode)
 add_dependencies(archive_probe vlm_wineprefix)

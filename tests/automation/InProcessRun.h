@@ -9,6 +9,7 @@ struct ProgramEnded {
     int ExitCode;
 };
 
+// Makes the real window's ends throw ProgramEnded while it lives.
 class EndCatcher {
 public:
     EndCatcher() {

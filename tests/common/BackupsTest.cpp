@@ -16,8 +16,8 @@ namespace {
 
 const std::wstring kFolderBox = L"Das Backup-Verzeichnis konnte nicht erstellt werden\nDas Update wird abgebrochen!";
 
-using Step = int (TFHaupt::*)();
-const Step kSteps[] = {&TFHaupt::BackupFormKatalog, &TFHaupt::BackupFaecherkanon, &TFHaupt::BackupNKK};
+using Step = int (UpdateRun::*)();
+const Step kSteps[] = {&UpdateRun::BackupFormKatalog, &UpdateRun::BackupFaecherkanon, &UpdateRun::BackupNKK};
 
 // The twelve data files as Velmora lays them out below the base folder, with
 // the step (index into kSteps) that backs each up.
@@ -80,7 +80,7 @@ struct DataTree {
             if (&file != left) WriteBytes(Source(file), Content(file, run));
     }
     // The fields as the data-path discovery sets them.
-    void Assign(TFHaupt& f) const {
+    void Assign(UpdateSession& f) const {
         f.DataDir = Base + L"Daten\\";
         f.BaseDir = Base;
         f.FormsDir = Base + L"Formulare\\";
@@ -93,14 +93,14 @@ using Form = StepWindow<DirectoryUpdater>;
 TEST(FileBackups, CopyAllTwelveFilesBesideTheDataAndReplaceEarlierCopies) {
     DataTree tree;
     Form form;
-    tree.Assign(form.F);
+    tree.Assign(form.R.Session);
     // Two runs: the second finds the copies of the first, which are longer than
     // the new data, and must replace them whole without asking.
     for (int run = 1; run >= 0; --run) {
         SCOPED_TRACE(run == 1 ? "first run" : "second run");
         tree.WriteData(run);
         BoxWatcher watcher;
-        for (Step step : kSteps) EXPECT_EQ((form.F.*step)(), 0);
+        for (Step step : kSteps) EXPECT_EQ((form.R.*step)(), 0);
         EXPECT_TRUE(watcher.Stop().empty());
         for (const DataFile& file : kFiles) {
             SCOPED_TRACE(testing::PrintToString(std::wstring(file.Name)));
@@ -122,9 +122,9 @@ TEST(FileBackups, AMissingFileEndsItsStepSilently) {
         DataTree tree;
         tree.WriteData(0, &missing);
         Form form;
-        tree.Assign(form.F);
+        tree.Assign(form.R.Session);
         BoxWatcher watcher;
-        EXPECT_EQ((form.F.*kSteps[missing.Step])(), 1);
+        EXPECT_EQ((form.R.*kSteps[missing.Step])(), 1);
         EXPECT_TRUE(watcher.Stop().empty());
         bool before = true;
         for (const DataFile& file : kFiles) {
@@ -180,9 +180,9 @@ TEST(FileBackups, ABackupNameThatIsALinkIsNeverWrittenThrough) {
             const Outside outside(tree.Root / L"Draussen");
             PlantLink(plant, outside, tree.Backup(*row));
             Form form;
-            tree.Assign(form.F);
+            tree.Assign(form.R.Session);
             BoxWatcher watcher;
-            EXPECT_EQ((form.F.*kSteps[row->Step])(), 1);
+            EXPECT_EQ((form.R.*kSteps[row->Step])(), 1);
             EXPECT_TRUE(watcher.Stop().empty());
             EXPECT_EQ(TreeSnapshot(outside.Dir), outside.Before);
             EXPECT_EQ(CountFiles(tree.Base + row->Folder + L"~vlm*"), 0);
@@ -194,8 +194,8 @@ TEST(FileBackups, ADataFileHeldOpenByAWriterFailsAndLeavesTheEarlierBackup) {
     DataTree tree;
     tree.WriteData(1);
     Form form;
-    tree.Assign(form.F);
-    ASSERT_EQ(form.F.BackupFaecherkanon(), 0);
+    tree.Assign(form.R.Session);
+    ASSERT_EQ(form.R.BackupFaecherkanon(), 0);
     const DataFile& table = kFiles[6];
     const auto earlier = TreeSnapshot(tree.Base + L"Daten");
     // Another program holds the new table open for writing.
@@ -203,7 +203,7 @@ TEST(FileBackups, ADataFileHeldOpenByAWriterFailsAndLeavesTheEarlierBackup) {
     unique_hfile held(::CreateFileW(tree.Source(table).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                     OPEN_EXISTING, 0, nullptr));
     ASSERT_TRUE(held);
-    EXPECT_EQ(form.F.BackupFaecherkanon(), 1);
+    EXPECT_EQ(form.R.BackupFaecherkanon(), 1);
     held.reset();
     auto now = TreeSnapshot(tree.Base + L"Daten");
     EXPECT_EQ(now.erase(table.Name), 1u);
@@ -222,14 +222,14 @@ TEST(FileBackups, AFullDiskLeavesTheEarlierBackupAsItWas) {
     WriteBytes(tree.Source(table), RandomBytes(1200 * 1024, 1));
     WriteBytes(tree.Source(index), "index");
     Form form;
-    tree.Assign(form.F);
-    ASSERT_EQ(form.F.BackupFaecherkanon(), 0);
+    tree.Assign(form.R.Session);
+    ASSERT_EQ(form.R.BackupFaecherkanon(), 0);
     // The table grew; its new copy no longer fits beside the old one.
     WriteBytes(tree.Source(table), RandomBytes(1500 * 1024, 2));
     const auto before = TreeSnapshot(tree.Base + L"Daten");
     ASSERT_LT(disk.Free(), 1500u * 1024);
     const ULONGLONG free = disk.Free();
-    EXPECT_EQ(form.F.BackupFaecherkanon(), 1);
+    EXPECT_EQ(form.R.BackupFaecherkanon(), 1);
     EXPECT_EQ(TreeSnapshot(tree.Base + L"Daten"), before);
     EXPECT_EQ(disk.Free(), free);
 }
@@ -239,8 +239,8 @@ TEST(FileBackups, FindDataFilesWhateverTheirLetterCase) {
     WriteBytes(tree.Base + L"Daten\\faecherkanon.DBF", "table");
     WriteBytes(tree.Base + L"Daten\\FAECHERKANON.cdx", "index");
     Form form;
-    tree.Assign(form.F);
-    EXPECT_EQ(form.F.BackupFaecherkanon(), 0);
+    tree.Assign(form.R.Session);
+    EXPECT_EQ(form.R.BackupFaecherkanon(), 0);
     // The new copies are named as the table spells the files.
     EXPECT_EQ(StoredName(tree.Base + L"Daten\\VLM_Bkp_FAECHERKANON.dbf"), L"VLM_Bkp_FAECHERKANON.dbf");
     EXPECT_EQ(StoredName(tree.Base + L"Daten\\VLM_Bkp_FaecherKanon.cdx"), L"VLM_Bkp_FaecherKanon.cdx");
@@ -254,9 +254,9 @@ TEST(FileBackups, DataFolderIsUsedAsStored) {
     DataTree tree;
     tree.WriteData(0);
     Form form;
-    tree.Assign(form.F);
-    form.F.DataDir = tree.Base + L"Daten";
-    EXPECT_EQ(form.F.BackupFaecherkanon(), 1);
+    tree.Assign(form.R.Session);
+    form.R.Session.DataDir = tree.Base + L"Daten";
+    EXPECT_EQ(form.R.BackupFaecherkanon(), 1);
     EXPECT_FALSE(Exists(tree.Base + L"DatenVLM_Bkp_FAECHERKANON.dbf"));
     EXPECT_FALSE(Exists(tree.Base + L"Daten\\VLM_Bkp_FAECHERKANON.dbf"));
 }
@@ -314,9 +314,9 @@ TEST(BackupFormHilfePfad, CopiesTheFilesDirectlyInTheFolder) {
         WriteFormulierungen(base);
         if (c.EarlierBackup) WriteEarlierBackup(base);
         Form form;
-        form.F.BaseDir = base;
+        form.R.Session.BaseDir = base;
         BoxWatcher watcher;
-        EXPECT_EQ(form.F.BackupFormHilfePfad(), 0);
+        EXPECT_EQ(form.R.BackupFormHilfePfad(), 0);
         EXPECT_TRUE(watcher.Stop().empty());
 
         const std::wstring backup = base + L"VLM_Bkp_Formulierungen\\";
@@ -337,9 +337,9 @@ TEST(BackupFormHilfePfad, EmptySourceFolderIsCopiedAsEmpty) {
     TempDir root(L"bkp");
     MakeDirs(root / L"Formulierungen");
     Form form;
-    form.F.BaseDir = root.Path() + L"\\";
+    form.R.Session.BaseDir = root.Path() + L"\\";
     BoxWatcher watcher;
-    EXPECT_EQ(form.F.BackupFormHilfePfad(), 0);
+    EXPECT_EQ(form.R.BackupFormHilfePfad(), 0);
     EXPECT_TRUE(watcher.Stop().empty());
     EXPECT_TRUE(DirectoryExists(root / L"VLM_Bkp_Formulierungen"));
 }
@@ -350,9 +350,9 @@ TEST(BackupFormHilfePfad, MissingSourceFolderIsAFailureWithoutABox) {
     TempDir root(L"bkp");
     const std::wstring base = root / L"neu\\tiefer\\";
     Form form;
-    form.F.BaseDir = base;
+    form.R.Session.BaseDir = base;
     BoxWatcher watcher;
-    EXPECT_NE(form.F.BackupFormHilfePfad(), 0);
+    EXPECT_NE(form.R.BackupFormHilfePfad(), 0);
     EXPECT_TRUE(watcher.Stop().empty());
     EXPECT_TRUE(DirectoryExists(base + L"VLM_Bkp_Formulierungen"));
 }
@@ -377,9 +377,9 @@ TEST(BackupFormHilfePfad, ReportsABackupFolderThatCannotBeMade) {
     for (const std::wstring& base : bases) {
         SCOPED_TRACE(testing::PrintToString(base));
         Form form;
-        form.F.BaseDir = base;
+        form.R.Session.BaseDir = base;
         BoxWatcher watcher({L"OK"});
-        EXPECT_EQ(form.F.BackupFormHilfePfad(), 1);
+        EXPECT_EQ(form.R.BackupFormHilfePfad(), 1);
         const auto boxes = watcher.Stop();
         ASSERT_EQ(boxes.size(), 1u);
         EXPECT_EQ(boxes[0].Title, L"Fehler");
@@ -401,9 +401,9 @@ TEST(BackupFormHilfePfad, LinksAtTheBackupAreNeverWrittenThrough) {
             if (inside) MakeDirs(backup);
             PlantLink(plant, outside, inside ? backup + L"\\Zeugnis.txt" : backup);
             Form form;
-            form.F.BaseDir = base;
+            form.R.Session.BaseDir = base;
             BoxWatcher watcher({L"OK"});
-            const int result = form.F.BackupFormHilfePfad();
+            const int result = form.R.BackupFormHilfePfad();
             const auto boxes = watcher.Stop();
             EXPECT_NE(result, 0);
             EXPECT_EQ(TreeSnapshot(outside.Dir), outside.Before);
@@ -471,9 +471,9 @@ TEST(BackupFormHilfePfad, SucceedsExactlyWhenEveryFileIsInTheBackup) {
         const std::wstring source = base + L"Formulierungen\\", backup = base + L"VLM_Bkp_Formulierungen\\";
         c.Prepare(source, backup);
         Form form;
-        form.F.BaseDir = base;
+        form.R.Session.BaseDir = base;
         BoxWatcher watcher;
-        const int result = form.F.BackupFormHilfePfad();
+        const int result = form.R.BackupFormHilfePfad();
         EXPECT_TRUE(watcher.Stop().empty());
         held.reset();
         if (c.Fails) {
@@ -497,9 +497,9 @@ TEST(BackupFormHilfePfad, AFullDiskIsAFailure) {
     for (int i = 0; i < 30; ++i)
         WriteBytes(source + L"Hilfe" + std::to_wstring(i) + L".rtf", RandomBytes(100 * 1024, 10 + i));
     Form form;
-    form.F.BaseDir = base;
+    form.R.Session.BaseDir = base;
     BoxWatcher watcher;
-    const int result = form.F.BackupFormHilfePfad();
+    const int result = form.R.BackupFormHilfePfad();
     EXPECT_TRUE(watcher.Stop().empty());
     EXPECT_NE(result, 0);
     EXPECT_FALSE(AllCopied(source, backup));
@@ -538,7 +538,7 @@ TEST(CopyFolder, CopiesFilesAndSubfoldersOnlyWhenAsked) {
             WriteBytes(source + L"u\\t", "unten");
             WriteBytes(destination + L"\\a", "alt und l\xc3\xa4nger");
             Form form;
-            EXPECT_EQ(form.F.CopyFolder(source, destination, subfolders), 0);
+            EXPECT_EQ(form.R.CopyFolder(source, destination, subfolders), 0);
             EXPECT_EQ(ReadBytes(destination + L"\\a"), "oben");
             EXPECT_EQ(ReadBytes(destination + L"\\h"), "versteckt");
             EXPECT_EQ(Exists(destination + L"\\u\\t"), subfolders);
@@ -567,7 +567,7 @@ TEST(CopyFolder, FailuresAreNotReportedAsSuccess) {
         SCOPED_TRACE(testing::PrintToString(source + L" -> " + destination));
         Form form;
         BoxWatcher watcher;
-        EXPECT_NE(form.F.CopyFolder(source, destination, false), 0);
+        EXPECT_NE(form.R.CopyFolder(source, destination, false), 0);
         EXPECT_TRUE(watcher.Stop().empty());
     }
     EXPECT_EQ(ReadBytes(blocked + L"ziel"), "im Weg");

@@ -82,12 +82,12 @@ std::set<std::array<int, 3>> Clocks(SYSTEMTIME from, SYSTEMTIME to) {
     return clocks;
 }
 
-struct Record : StepWindow<DirectoryUpdater> {
+struct Record : StepRun<DirectoryUpdater> {
     TempDir Root{L"record"};
     std::wstring Path = Root.Path() + L"\\VLM_9_Update.ini";
     Record() {
-        F.IniDir = Root.Path() + L"\\";
-        F.InstalledVersion = L"9.4.0.12";
+        R.Session.IniDir = Root.Path() + L"\\";
+        R.Session.InstalledVersion = L"9.4.0.12";
     }
 };
 
@@ -95,7 +95,7 @@ TEST(SchreibeIni, CreatesTheRecordWithFourKeysInOrder) {
     Record r;
     SYSTEMTIME before, after;
     ::GetLocalTime(&before);
-    EXPECT_EQ(r.F.SchreibeIni(0), 0);
+    EXPECT_EQ(r.R.SchreibeIni(0), 0);
     ::GetLocalTime(&after);
 
     auto lines = RecordLines(r.Path);
@@ -108,8 +108,8 @@ TEST(SchreibeIni, CreatesTheRecordWithFourKeysInOrder) {
     EXPECT_EQ(lines[4], L"Vorversion=9.4.0.12");
 
     // A second record replaces the values; a negative code keeps its sign.
-    r.F.InstalledVersion = L"9.2.0.15";
-    EXPECT_EQ(r.F.SchreibeIni(-3), 0);
+    r.R.Session.InstalledVersion = L"9.2.0.15";
+    EXPECT_EQ(r.R.SchreibeIni(-3), 0);
     lines = RecordLines(r.Path);
     ASSERT_EQ(lines.size(), 5u);
     EXPECT_EQ(lines[1], L"Erfolg=-3");
@@ -121,7 +121,7 @@ TEST(SchreibeIni, ReplacesValuesInPlaceAndKeepsOtherSections) {
     WriteIni(r.Path,
              L"[Eigen]\r\nA=1\r\n[Update]\r\nVorversion=8.0.0.1\r\nUhrzeit=x\r\nErfolg=5\r\nDatum=y\r\n"
              L"[Zweit]\r\nB=\x03a9\r\n");
-    EXPECT_EQ(r.F.SchreibeIni(0), 0);
+    EXPECT_EQ(r.R.SchreibeIni(0), 0);
 
     const auto lines = RecordLines(r.Path);
     ASSERT_EQ(lines.size(), 9u);
@@ -167,7 +167,7 @@ TEST(SchreibeIni, DateAndTimeFollowTheThreadLocale) {
         ASSERT_TRUE(::SetThreadLocale(c.Locale));
         SYSTEMTIME before, after;
         ::GetLocalTime(&before);
-        const int result = r.F.SchreibeIni(0);
+        const int result = r.R.SchreibeIni(0);
         ::GetLocalTime(&after);
         ::SetThreadLocale(previous);
         EXPECT_EQ(result, 0);
@@ -212,11 +212,11 @@ TEST(SchreibeIni, AFailedWriteRaisesAnErrorWithThePath) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         Record r;
-        r.F.IniDir = r.Root.Path() + L"\\" + c.IniDir;
-        const std::wstring path = r.F.IniDir + L"VLM_9_Update.ini";
+        r.R.Session.IniDir = r.Root.Path() + L"\\" + c.IniDir;
+        const std::wstring path = r.R.Session.IniDir + L"VLM_9_Update.ini";
         if (c.FolderAsRecord) MakeDirs(path);
         try {
-            r.F.SchreibeIni(0);
+            r.R.SchreibeIni(0);
             ADD_FAILURE() << "no error raised";
         } catch (const EFehler& e) {
             EXPECT_EQ(e.Message, L"In " + path + L" kann nicht geschrieben werden");
@@ -250,7 +250,7 @@ TEST(SchreibeIni, ARecordNameThatIsALinkIsRefused) {
         else
             HostSymlink(outside + L"\\" + c.Target, r.Path);
         try {
-            r.F.SchreibeIni(0);
+            r.R.SchreibeIni(0);
             ADD_FAILURE() << "no error raised";
         } catch (const EFehler& e) {
             EXPECT_EQ(e.Message, L"In " + r.Path + L" kann nicht geschrieben werden");

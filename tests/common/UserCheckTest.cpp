@@ -75,9 +75,10 @@ TEST(PruefeVLMUser, GoesOnOnlyWhenTheUserFileSaysZero) {
 
         StepWindow<DirectoryUpdater> window;
         TFHaupt& f = window.F;
-        f.DataDir = root / (c.DataDirWithBackslash ? L"Daten\\" : L"Daten");
+        UpdateRun& run = window.R;
+        run.Session.DataDir = root / (c.DataDirWithBackslash ? L"Daten\\" : L"Daten");
         BoxWatcher watcher;
-        EXPECT_EQ(f.PruefeVLMUser(), c.Result);
+        EXPECT_EQ(run.PruefeVLMUser(), c.Result);
         const auto boxes = watcher.Stop();
         if (c.Result == 0) {
             EXPECT_TRUE(boxes.empty());
@@ -96,11 +97,11 @@ TEST(PruefeVLMUser, GoesOnOnlyWhenTheUserFileSaysZero) {
 TEST(PruefeVLMUser, IsSkippedWithSubfolder001) {
     TempDir root(L"user");
     StepWindow<DirectoryUpdater> window;
-    TFHaupt& f = window.F;
-    f.DataDir = root / L"Daten\\";  // no user file there
-    f.HasSubdir001 = true;
+    UpdateRun& run = window.R;
+    run.Session.DataDir = root / L"Daten\\";  // no user file there
+    run.Session.HasSubdir001 = true;
     BoxWatcher watcher;
-    EXPECT_EQ(f.PruefeVLMUser(), 0);
+    EXPECT_EQ(run.PruefeVLMUser(), 0);
     EXPECT_TRUE(watcher.Stop().empty());
 }
 

@@ -94,10 +94,10 @@ struct Install {
 };
 
 // The archive step on a fresh window of the directory updater.
-struct Form : StepWindow<DirectoryUpdater> {
+struct Form : StepRun<DirectoryUpdater> {
     int Save(const std::wstring& target) {
-        F.TargetDir = target;
-        return P.SaveVLMInst(F);
+        R.Session.TargetDir = target;
+        return P.SaveVLMInst(R);
     }
 };
 
@@ -222,10 +222,10 @@ TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
     // The ini, data or temporary folder would be emptied with the program folder.
     const struct {
         const char* Field;
-        std::wstring TFHaupt::*Member;
+        std::wstring UpdateSession::*Member;
     } fields[] = {
-        {"IniDir", &TFHaupt::IniDir},     {"DataDir", &TFHaupt::DataDir}, {"BaseDir", &TFHaupt::BaseDir},
-        {"FormsDir", &TFHaupt::FormsDir}, {"NkkDir", &TFHaupt::NkkDir},
+        {"IniDir", &UpdateSession::IniDir},     {"DataDir", &UpdateSession::DataDir}, {"BaseDir", &UpdateSession::BaseDir},
+        {"FormsDir", &UpdateSession::FormsDir}, {"NkkDir", &UpdateSession::NkkDir},
     };
     for (const auto& field : fields) {
         SCOPED_TRACE(field.Field);
@@ -235,7 +235,7 @@ TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
         const auto before = Snapshot(in.Target);
         Form form;
         // Another spelling of the same folder: other letter case, "/" and "..".
-        form.F.*field.Member = in.Root.Path() + L"\\PROG\\Hilfe/..\\daten\\";
+        form.R.Session.*field.Member = in.Root.Path() + L"\\PROG\\Hilfe/..\\daten\\";
         EXPECT_EQ(form.Save(in.Target), 1);
         EXPECT_EQ(Snapshot(in.Target), before);
         EXPECT_TRUE(Listing(in.Temp).empty());

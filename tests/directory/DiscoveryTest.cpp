@@ -145,20 +145,21 @@ TEST(PruefeVLMIni, FindsTheIniFolderTheMainIniAndTheDataFolders) {
 
         StepWindow<DirectoryUpdater> window;
         TFHaupt& f = window.F;
-        f.TargetDir = t + L"\\Prog";
+        UpdateRun& run = window.R;
+        run.Session.TargetDir = t + L"\\Prog";
         BoxWatcher watcher;
-        const int result = f.PruefeVLMIni();
+        const int result = window.P.PruefeVLMIni(run);
         const auto boxes = watcher.Stop();
 
         EXPECT_EQ(result, c.Result);
-        EXPECT_EQ(f.InstallDir, t + L"\\Prog");
-        EXPECT_EQ(f.CommonAppDataDir, Expand(c.Expected.CommonAppDataDir, t));
-        EXPECT_EQ(f.IniDir, Expand(c.Expected.IniDir, t));
-        EXPECT_EQ(f.MainIniPath, Expand(c.Expected.MainIniPath, t));
-        EXPECT_EQ(f.DataDir, Expand(c.Expected.DataDir, t));
-        EXPECT_EQ(f.BaseDir, Expand(c.Expected.BaseDir, t));
-        EXPECT_EQ(f.FormsDir, Expand(c.Expected.FormsDir, t));
-        EXPECT_EQ(f.NkkDir, Expand(c.Expected.NkkDir, t));
+        EXPECT_EQ(run.Session.InstallDir, t + L"\\Prog");
+        EXPECT_EQ(run.Session.CommonAppDataDir, Expand(c.Expected.CommonAppDataDir, t));
+        EXPECT_EQ(run.Session.IniDir, Expand(c.Expected.IniDir, t));
+        EXPECT_EQ(run.Session.MainIniPath, Expand(c.Expected.MainIniPath, t));
+        EXPECT_EQ(run.Session.DataDir, Expand(c.Expected.DataDir, t));
+        EXPECT_EQ(run.Session.BaseDir, Expand(c.Expected.BaseDir, t));
+        EXPECT_EQ(run.Session.FormsDir, Expand(c.Expected.FormsDir, t));
+        EXPECT_EQ(run.Session.NkkDir, Expand(c.Expected.NkkDir, t));
         EXPECT_EQ(Texts(boxes), c.Boxes);
         for (const auto& b : boxes) EXPECT_EQ(b.Buttons, std::vector<std::wstring>{L"OK"});
         EXPECT_EQ(LogLines(f.Handle), c.Log);
@@ -182,19 +183,19 @@ TEST(PruefeVLMIni, UsesTheStartIniInAFolderOutsideTheAnsiCodePage) {
     common.SetString(root.Path() + L"\\Common");
 
     StepWindow<DirectoryUpdater> window;
-    TFHaupt& f = window.F;
-    f.TargetDir = prog;
+    UpdateRun& run = window.R;
+    run.Session.TargetDir = prog;
     BoxWatcher watcher;
-    EXPECT_EQ(f.PruefeVLMIni(), 0);
+    EXPECT_EQ(window.P.PruefeVLMIni(run), 0);
     EXPECT_TRUE(watcher.Stop().empty());
-    EXPECT_EQ(f.InstallDir, prog);
-    EXPECT_EQ(f.CommonAppDataDir, L"");
-    EXPECT_EQ(f.IniDir, ini);
-    EXPECT_EQ(f.MainIniPath, ini + L"velmora.ini");
-    EXPECT_EQ(f.DataDir, prog + L"\\Daten");
-    EXPECT_EQ(f.BaseDir, prog + L"\\");
-    EXPECT_EQ(f.FormsDir, prog + L"\\Formulare\\");
-    EXPECT_EQ(f.NkkDir, prog + L"\\NKK\\");
+    EXPECT_EQ(run.Session.InstallDir, prog);
+    EXPECT_EQ(run.Session.CommonAppDataDir, L"");
+    EXPECT_EQ(run.Session.IniDir, ini);
+    EXPECT_EQ(run.Session.MainIniPath, ini + L"velmora.ini");
+    EXPECT_EQ(run.Session.DataDir, prog + L"\\Daten");
+    EXPECT_EQ(run.Session.BaseDir, prog + L"\\");
+    EXPECT_EQ(run.Session.FormsDir, prog + L"\\Formulare\\");
+    EXPECT_EQ(run.Session.NkkDir, prog + L"\\NKK\\");
 }
 
 // A "Common Appdata" of a non-text type is not an expected failure: the step
@@ -206,12 +207,13 @@ TEST(PruefeVLMIni, CommonAppdataOfAnotherTypeRaisesAnError) {
 
     StepWindow<DirectoryUpdater> window;
     TFHaupt& f = window.F;
-    f.TargetDir = root.Path();
+    UpdateRun& run = window.R;
+    run.Session.TargetDir = root.Path();
     std::wstring message;
     {
         BoxWatcher watcher;
         try {
-            f.PruefeVLMIni();
+            window.P.PruefeVLMIni(run);
             ADD_FAILURE() << "no error raised";
         } catch (const EFehler& e) {
             message = e.Message;

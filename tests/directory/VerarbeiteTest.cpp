@@ -76,12 +76,13 @@ TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
         const auto before = TreeSnapshot(s.ProgramDir);
         StepWindow<DirectoryUpdater> window;
         TFHaupt& f = window.F;
-        f.TargetDir = s.ProgramDir;
+        UpdateRun& run = window.R;
+        run.Session.TargetDir = s.ProgramDir;
         EndCatcher ending;
         BoxWatcher watcher({L"&Ja"});
-        EXPECT_EQ(ending.Call([&] { f.FormShow(); }), -1);
-        EXPECT_EQ(f.CompactClientHeight, 134);
-        EXPECT_EQ(ending.Call([&] { f.Verarbeite(); }), c.Exit);
+        EXPECT_EQ(ending.Call([&] { run.FormShow(); }), -1);
+        EXPECT_EQ(f.CompactClientHeight(), 134);
+        EXPECT_EQ(ending.Call([&] { run.Verarbeite(); }), c.Exit);
         auto boxes = watcher.Stop();
         ASSERT_FALSE(boxes.empty());
         boxes.erase(boxes.begin());  // the confirmation

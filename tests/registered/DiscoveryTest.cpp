@@ -7,6 +7,7 @@
 #include "Fehler.h"
 #include "Haupt.h"
 #include "RegisteredUpdater.h"
+#include "RunLogs.h"
 #include "StepWindow.h"
 #include "TestFiles.h"
 
@@ -167,7 +168,7 @@ using Form = StepWindow<RegisteredUpdater>;
 class RegisteredDiscovery : public ::testing::Test {
 protected:
     Form window_;
-    TFHaupt& form_ = window_.F;
+    UpdateRun& run_ = window_.R;
 };
 
 TEST(RegisteredDiscoveryTable, FindsTheIniFolderOrRefuses) {
@@ -186,20 +187,21 @@ TEST(RegisteredDiscoveryTable, FindsTheIniFolderOrRefuses) {
 
         Form window;
         TFHaupt& f = window.F;
+        UpdateRun& run = window.R;
         BoxWatcher watcher;
-        const int result = f.PruefeVLMIni();
+        const int result = window.P.PruefeVLMIni(run);
         const auto boxes = watcher.Stop();
 
         EXPECT_EQ(result, c.Result);
         std::vector<std::wstring> texts;
         for (const auto& b : boxes) texts.push_back(b.Text);
         EXPECT_EQ(texts, c.Boxes);
-        EXPECT_EQ(f.InstallDir, Expand(c.InstallDir, root));
-        EXPECT_EQ(f.CommonAppDataDir, Expand(c.CommonAppDataDir, root));
-        EXPECT_EQ(f.IniDir, Expand(c.IniDir, root));
-        EXPECT_EQ(f.HasSubdir001, c.HasSubdir001);
-        EXPECT_EQ(f.MainIniPath, Expand(c.MainIniPath, root));
-        EXPECT_EQ(f.DataDir, Expand(c.DataDir, root));
+        EXPECT_EQ(run.Session.InstallDir, Expand(c.InstallDir, root));
+        EXPECT_EQ(run.Session.CommonAppDataDir, Expand(c.CommonAppDataDir, root));
+        EXPECT_EQ(run.Session.IniDir, Expand(c.IniDir, root));
+        EXPECT_EQ(run.Session.HasSubdir001, c.HasSubdir001);
+        EXPECT_EQ(run.Session.MainIniPath, Expand(c.MainIniPath, root));
+        EXPECT_EQ(run.Session.DataDir, Expand(c.DataDir, root));
         EXPECT_EQ(::GetWindowTextLengthW(f.REd_Ergebnis), 0);
     }
 }
@@ -238,19 +240,19 @@ TEST(RegisteredVirtualStorePath, LowerCasesOnlyTheLocalFolder) {
 }
 
 TEST_F(RegisteredDiscovery, ShellFolderIsNamedOrEmpty) {
-    const std::wstring local = GetShellFolder(form_.Handle, CSIDL_LOCAL_APPDATA);
+    const std::wstring local = GetShellFolder(CSIDL_LOCAL_APPDATA);
     EXPECT_EQ(local, LocalAppData());
     EXPECT_NE(::GetFileAttributesW(local.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
-    EXPECT_EQ(GetShellFolder(form_.Handle, 0x7E), L"");
+    EXPECT_EQ(GetShellFolder(0x7E), L"");
 }
 
 TEST_F(RegisteredDiscovery, InstallLocationOfAnotherTypeReachesTheErrorReport) {
     RegistryValue registration(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, L"InstallLocation", kInstallerView);
     registration.SetDword(1);
     BoxWatcher watcher;
-    EXPECT_THROW(form_.PruefeVLMIni(), EFehler);
+    EXPECT_THROW(window_.P.PruefeVLMIni(run_), EFehler);
     EXPECT_TRUE(watcher.Stop().empty());
-    EXPECT_EQ(form_.InstallDir, L"");
+    EXPECT_EQ(run_.Session.InstallDir, L"");
 }
 
 TEST_F(RegisteredDiscovery, CheckVLMExeAcceptsOnlyVersion10) {
@@ -273,11 +275,11 @@ TEST_F(RegisteredDiscovery, CheckVLMExeAcceptsOnlyVersion10) {
             ASSERT_TRUE(::CopyFileW(Fixture(c.Fixture).c_str(), (dir / L"Velmora10.EXE").c_str(), FALSE));
         }
         // As the installer registers it: with a final backslash.
-        form_.InstallDir = dir.Path() + L"\\";
+        run_.Session.InstallDir = dir.Path() + L"\\";
         BoxWatcher watcher;
-        EXPECT_EQ(form_.CheckVLMExe(), c.Result);
+        EXPECT_EQ(window_.P.CheckVLMExe(run_), c.Result);
         const auto boxes = watcher.Stop();
-        EXPECT_EQ(form_.InstalledVersion, c.Version);
+        EXPECT_EQ(run_.Session.InstalledVersion, c.Version);
         ASSERT_EQ(boxes.size(), c.Result == 0 ? 0u : 1u);
         if (!boxes.empty()) {
             EXPECT_EQ(boxes[0].Text, box);

@@ -59,11 +59,12 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
 
         StepWindow<RegisteredUpdater> window;
         TFHaupt& f = window.F;
+        UpdateRun& run = window.R;
         EndCatcher ending;
         BoxWatcher watcher;
-        EXPECT_EQ(ending.Call([&] { f.FormShow(); }), -1);
+        EXPECT_EQ(ending.Call([&] { run.FormShow(); }), -1);
         EXPECT_EQ(OuterSize(f.Handle).cy, 170);
-        EXPECT_EQ(ending.Call([&] { f.Verarbeite(); }), c.Exit);
+        EXPECT_EQ(ending.Call([&] { run.Verarbeite(); }), c.Exit);
         std::vector<std::wstring> texts;
         for (const auto& box : watcher.Stop()) texts.push_back(box.Text);
         EXPECT_EQ(texts, c.Boxes);
