@@ -219,17 +219,18 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
-bool WriteAll(HANDLE file, const unsigned char* data, DWORD size) {
+}  // namespace
+
+bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
     while (size > 0) {
+        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
         DWORD written = 0;
-        if (!::WriteFile(file, data, size, &written, nullptr) || written == 0) return false;  // disk full, for one
+        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;  // disk full, for one
         data += written;
         size -= written;
     }
     return true;
 }
-
-}  // namespace
 
 std::wstring VolumePathBelow(const std::wstring& baseVolumePath, const std::wstring& relative) {
     if (relative.empty()) return baseVolumePath;

@@ -16,6 +16,10 @@ std::wstring WithoutFinalBackslashes(std::wstring path);
 // A final backslash added unless the path has one (an empty path gets one).
 std::wstring WithFinalBackslash(std::wstring path);
 
+// Writes every byte to the file at its position; false at the first write
+// that fails or writes nothing (a full disk, for one).
+bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size);
+
 // True only when a file, not a folder, exists at the path.
 bool FileExists(const std::wstring& path);
 // True only when a folder exists at the path.

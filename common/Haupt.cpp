@@ -332,12 +332,9 @@ void TFHaupt::BtWeiterClick() {
     state_ = FormState::Running;
     // Verarbeite ends the program on every path; coming back means an error
     // ended it.
-    struct Stopped {
-        FormState& state;
-        ~Stopped() {
-            if (state == FormState::Running) state = FormState::StoppedByError;
-        }
-    } guard{state_};
+    scope_exit stopped([this] {
+        if (state_ == FormState::Running) state_ = FormState::StoppedByError;
+    });
     handlers_->Verarbeite();
 }
 

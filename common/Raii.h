@@ -3,6 +3,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <utility>
+#include <type_traits>
 
 template <typename T, typename Traits>
 class UniqueResource {
@@ -108,4 +109,22 @@ public:
 
 private:
     HCURSOR previous_;
+};
+
+// Runs a cleanup on every way out of a scope, an exception included, unless
+// it was released.
+template <typename Cleanup>
+class scope_exit {
+public:
+    explicit scope_exit(Cleanup cleanup) : cleanup_(std::move(cleanup)) {}
+    scope_exit(const scope_exit&) = delete;
+    scope_exit& operator=(const scope_exit&) = delete;
+    ~scope_exit() {
+        if (active_) cleanup_();
+    }
+    void release() noexcept { active_ = false; }
+
+private:
+    Cleanup cleanup_;
+    bool active_ = true;
 };

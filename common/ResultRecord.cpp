@@ -47,7 +47,7 @@ int UpdateRun::SchreibeIni(int result) {
     auto write = [this, &path](const wchar_t* key, const std::wstring& value) {
         if (!EnsurePlainFileBelow(Session.IniDir, Settings.RecordName) ||
             !::WritePrivateProfileStringW(L"Update", key, value.c_str(), path.c_str()))
-            RaiseError(L"In " + path + L" kann nicht geschrieben werden");
+            RaiseError(L"In " + path + L" kann nicht geschrieben werden", path);
     };
     write(L"Erfolg", std::to_wstring(result));
     write(L"Datum", FormatNow(&::GetDateFormatW, DATE_SHORTDATE, L"Das Datum kann nicht dargestellt werden"));

@@ -1,9 +1,10 @@
 // The archive step of the directory updater: the old program folder is packed
-// into an archive of this run's own in the temporary folder, the archive is put
-// in place as vlmaltinst.zip in the folder, and only then is the rest of the
-// folder emptied. At every instant each file of the old installation is
+// into an archive of this run's own written into the folder under a name of its
+// own, the archive is renamed to vlmaltinst.zip, and only then is the rest of
+// the folder emptied. At every instant each file of the old installation is
 // complete either in its place or in the archive inside the folder.
 #include "Archive.h"
+#include "ArchiveContainer.h"
 #include <windows.h>
 #include <algorithm>
 #include <exception>
@@ -16,7 +17,6 @@
 #include "Heartbeat.h"
 #include "InProgress.h"
 #include "Restore.h"
-#include "ZipWriter.h"
 
 namespace {
 
@@ -48,7 +48,7 @@ bool ListFolder(const std::wstring& Dir, std::vector<WIN32_FIND_DATAW>& entries)
 // missing from an archive that is then taken as complete.
 std::vector<WIN32_FIND_DATAW> ListForArchive(const std::wstring& Dir) {
     std::vector<WIN32_FIND_DATAW> entries;
-    if (!ListFolder(Dir, entries)) RaiseError(L"Der Ordner kann nicht gelesen werden: " + Dir);
+    if (!ListFolder(Dir, entries)) RaiseError(L"Der Ordner kann nicht gelesen werden: " + Dir, Dir);
     return entries;
 }
 
@@ -69,13 +69,13 @@ bool HasParentFolder(const std::wstring& full) {
 class PartialArchive {
 public:
     explicit PartialArchive(const std::wstring& folder)
-        : folder_(folder), name_(L"vlmaltinst.zip." + std::to_wstring(::GetCurrentProcessId()) + L".tmp") {
+        : folder_(folder), name_(std::wstring(kArchiveName) + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp") {
         file_.reset(::CreateFileW(ExtendedPath(Path()).c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0,
                                   nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!file_) RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path());
+        if (!file_) RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path(), Path());
         if (!HandleLiesBelow(file_.get(), folder_, name_)) {
             file_.reset();
-            RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path());
+            RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path(), Path());
         }
     }
     ~PartialArchive() {
@@ -91,7 +91,7 @@ public:
         HANDLE copy = nullptr;
         if (!::DuplicateHandle(::GetCurrentProcess(), file_.get(), ::GetCurrentProcess(), &copy, 0, FALSE,
                                DUPLICATE_SAME_ACCESS))
-            RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path());
+            RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path(), Path());
         return unique_hfile(copy);
     }
 
@@ -100,10 +100,10 @@ public:
     void PlaceAs(const std::wstring& name) {
         const std::wstring destination = folder_ + L"\\" + name;
         if (!NoLinkBelow(folder_, name) || !::FlushFileBuffers(file_.get()))
-            RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination);
+            RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination, destination);
         ClearOlderReadOnly(name);
         if (!RenameByHandle(file_.get(), destination, true))
-            RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination);
+            RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination, destination);
         file_.reset();
     }
 
@@ -244,18 +244,18 @@ bool IsWithin(const std::wstring& path, const std::wstring& folder) {
     return SamePath(p.substr(0, f.size()), f);
 }
 
-void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived, const std::wstring& skip) {
+void DoZip(const std::wstring& Dir, ArchiveWriter& archive, ArchivedFiles* archived, const std::wstring& skip) {
     const std::wstring top = ProgramFolder(Dir);
-    if (top.empty()) RaiseError(L"Der Ordner hat keinen übergeordneten Ordner: " + Dir);
+    if (top.empty()) RaiseError(L"Der Ordner hat keinen übergeordneten Ordner: " + Dir, Dir);
     const DWORD attributes = ::GetFileAttributesW(ExtendedPath(top).c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        RaiseError(L"Der Ordner kann nicht gelesen werden: " + top);
+        RaiseError(L"Der Ordner kann nicht gelesen werden: " + top, top);
     // A program folder that is itself a link would be emptied where it points.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) RaiseError(L"Der Ordner ist eine Verknüpfung: " + top);
+    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) RaiseError(L"Der Ordner ist eine Verknüpfung: " + top, top);
     // The parent of the top folder, with its backslash: every entry name then
     // begins with the top folder's own name.
     ArchiveWalk walk{archive, top, VolumePath(top), top.substr(0, top.rfind(L'\\') + 1), archived, skip};
-    if (walk.TopOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + top);
+    if (walk.TopOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + top, top);
     ZipFolder(top, walk);
 }
 
@@ -285,14 +285,14 @@ void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk) {
             // file of the folder that cannot be read would be lost by the emptying.
             const std::wstring real = VolumePath(full);
             if (!real.empty() && !SamePath(real, inPlace)) continue;
-            RaiseError(L"Die Datei kann nicht gelesen werden: " + full);
+            RaiseError(L"Die Datei kann nicht gelesen werden: " + full, full);
         }
         if (!SamePath(VolumePathOf(file.get()), inPlace)) continue;  // a link to a file
         FILE_STANDARD_INFO standard{};
         FILE_BASIC_INFO basic{};
         if (!::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) ||
             !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic))
-            RaiseError(L"Die Datei kann nicht gelesen werden: " + full);
+            RaiseError(L"Die Datei kann nicht gelesen werden: " + full, full);
         std::wstring name = relative + fd.cFileName;
         std::replace(name.begin(), name.end(), L'\\', L'/');
         const auto size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
@@ -329,9 +329,9 @@ int DirectoryUpdater::SaveVLMInst(UpdateRun& run) {
             // (a final blank or dot) is refused: that folder is someone else's.
             const std::wstring& checked = ProgramDir(run);
             const std::wstring target = ProgramFolder(checked);
-            if (target.empty() || target != checked) RaiseError(L"Kein Programmordner: " + run.Session.TargetDir);
+            if (target.empty() || target != checked) RaiseError(L"Kein Programmordner: " + run.Session.TargetDir, run.Session.TargetDir);
             const std::wstring targetOnVolume = VolumePath(target);
-            if (targetOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + target);
+            if (targetOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + target, target);
             // Velmora's ini and data folders, and the temporary folder, must
             // survive the emptying of the program folder. They are compared by
             // where they are on the volume: another drive letter for the same
@@ -340,11 +340,11 @@ int DirectoryUpdater::SaveVLMInst(UpdateRun& run) {
             kept.push_back(TempPath());
             for (const std::wstring& folder : kept)
                 if (!folder.empty() && LiesWithin(folder, targetOnVolume))
-                    RaiseError(L"Der Ordner " + folder + L" liegt im Programmordner " + target);
+                    RaiseError(L"Der Ordner " + folder + L" liegt im Programmordner " + target, folder);
             PartialArchive partial(target);
             ArchivedFiles archived;
             {
-                ZipWriter archive(partial.ForWriter(), partial.Path());
+                ArchiveWriter archive(partial.ForWriter(), partial.Path());
                 archive.SetHeartbeat(Heartbeat);
                 DoZip(target, archive, &archived, partial.Path());
                 archive.Close();
@@ -352,13 +352,13 @@ int DirectoryUpdater::SaveVLMInst(UpdateRun& run) {
             // Nothing is deleted before the complete archive stands in the
             // folder under its final name; the start ini and an older archive
             // stay in place meanwhile.
-            partial.PlaceAs(L"vlmaltinst.zip");
+            partial.PlaceAs(kArchiveName);
             RemovedFolders = CaptureFolders(target);
             // From here on a killed run is undone by the next start.
             WriteMark(target, RemovedFolders);
             MarkWritten = true;
             TargetEmptied = true;
-            DeleteFiles(target, archived, {L"VelmStart.ini", L"vlmaltinst.zip", kMarkName});
+            DeleteFiles(target, archived, {L"VelmStart.ini", kArchiveName, kMarkName});
             result = StepOk;
         } catch (const EFehler&) {
             result = StepFailed;

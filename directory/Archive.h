@@ -8,7 +8,7 @@
 #include <initializer_list>
 #include <unordered_map>
 
-class ZipWriter;
+#include "ArchiveContainer.h"
 
 // The temporary folder as the platform reports it, ending in a backslash.
 std::wstring TempPath();
@@ -25,7 +25,7 @@ using ArchivedFiles = std::unordered_map<std::wstring, ArchivedFile>;
 
 // One walk over the program folder into an archive.
 struct ArchiveWalk {
-    ZipWriter& Archive;
+    ArchiveWriter& Archive;
     std::wstring Top;                   // the program folder, full path without final backslash
     std::wstring TopOnVolume;           // where it really is on its volume, links resolved
     std::wstring Base;                  // its parent with the final backslash
@@ -38,7 +38,7 @@ struct ArchiveWalk {
 // junctions below it are neither archived nor entered. When archived is
 // given, it receives every file that became an entry. The file at skip (a full
 // path: the archive being written into the folder) is passed over.
-void DoZip(const std::wstring& Dir, ZipWriter& archive, ArchivedFiles* archived = nullptr,
+void DoZip(const std::wstring& Dir, ArchiveWriter& archive, ArchivedFiles* archived = nullptr,
            const std::wstring& skip = {});
 
 // Walks Dir (a full path below walk.Top, or walk.Top itself) and, depth first,

@@ -2,6 +2,7 @@
 // exit code 1 after its archive step emptied the folder, and the removal of
 // the in-progress mark at either end.
 #include "Archive.h"
+#include "ArchiveContainer.h"
 #include "DirectoryUpdater.h"
 #include "UpdateRun.h"
 #include "InProgress.h"
@@ -30,7 +31,7 @@ bool DirectoryUpdater::RestoreWithLog(UpdateRun& run) {
     run.Window.ShowWithoutInput(0);
     // The folder as the archive step named it.
     const std::wstring& target = ProgramDir(run);
-    const bool restored = RestoreFolder(target, target + L"\\vlmaltinst.zip", RemovedFolders) == 0;
+    const bool restored = RestoreFolder(target, target + L"\\" + kArchiveName, RemovedFolders) == 0;
     if (restored) TargetEmptied = false;
     run.Window.AddLogLine(restored ? L"Velmora Wiederherstellung - OK"
                              : L"Fehler bei der Wiederherstellung des Alt-Programms");

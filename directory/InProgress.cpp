@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <sstream>
 #include "Archive.h"
+#include "ArchiveContainer.h"
 #include "DirectoryUpdater.h"
 #include "Fehler.h"
 #include "Files.h"
@@ -121,8 +122,8 @@ void RemoveRestoreLeftovers(const std::wstring& folder) {
 
 void WriteMark(const std::wstring& folder, const std::vector<FolderState>& folders) {
     ArchiveIdentity id;
-    if (!IdentityOf(folder + L"\\vlmaltinst.zip", id))
-        RaiseError(L"Das Archiv kann nicht gelesen werden: " + folder + L"\\vlmaltinst.zip");
+    if (!IdentityOf(folder + L"\\" + kArchiveName, id))
+        RaiseError(L"Das Archiv kann nicht gelesen werden: " + folder + L"\\" + kArchiveName, folder + L"\\" + kArchiveName);
     std::ostringstream text;
     text << kMarkHeader << "\n"
          << "archive " << id.Volume << " " << id.Index << " " << id.Size << " " << id.LastWrite << "\n";
@@ -136,20 +137,20 @@ void WriteMark(const std::wstring& folder, const std::vector<FolderState>& folde
     {
         unique_hfile out(::CreateFileW(ExtendedPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                                        FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) RaiseError(L"In " + part + L" kann nicht geschrieben werden");
+        if (!out) RaiseError(L"In " + part + L" kann nicht geschrieben werden", part);
         DWORD written = 0;
         const bool ok = ::WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
                         written == bytes.size() && ::FlushFileBuffers(out.get());
         out.reset();
         if (!ok) {
             ::DeleteFileW(ExtendedPath(part).c_str());
-            RaiseError(L"In " + part + L" kann nicht geschrieben werden");
+            RaiseError(L"In " + part + L" kann nicht geschrieben werden", part);
         }
     }
     if (!::MoveFileExW(ExtendedPath(part).c_str(), ExtendedPath(mark).c_str(),
                        MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         ::DeleteFileW(ExtendedPath(part).c_str());
-        RaiseError(L"In " + mark + L" kann nicht geschrieben werden");
+        RaiseError(L"In " + mark + L" kann nicht geschrieben werden", mark);
     }
 }
 
@@ -203,7 +204,7 @@ MarkSeen ReadMark(const std::wstring& folder) {
     seen.Readable = true;
     seen.Folders = std::move(folders);
     ArchiveIdentity now;
-    seen.ArchiveIsTheRunsOwn = IdentityOf(folder + L"\\vlmaltinst.zip", now) && now == named;
+    seen.ArchiveIsTheRunsOwn = IdentityOf(folder + L"\\" + kArchiveName, now) && now == named;
     return seen;
 }
 
@@ -217,7 +218,7 @@ bool RemoveMark(const std::wstring& folder) {
 
 void RemoveLeftovers(const std::wstring& folder, bool restoreLeftovers) {
     ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
-        if (NamedLike(fd.cFileName, L"vlmaltinst.zip.", L"") || NamedLike(fd.cFileName, L"vlmaltinst.lauf.", L""))
+        if (NamedLike(fd.cFileName, std::wstring(kArchiveName) + L".", L"") || NamedLike(fd.cFileName, L"vlmaltinst.lauf.", L""))
             RemovePlain(folder, fd);
     });
     if (restoreLeftovers) RemoveRestoreLeftovers(folder);
@@ -243,7 +244,7 @@ void DirectoryUpdater::RecoverAtStart(UpdateRun& run) {
         // Without the run's own archive the restore had come to its end: it
         // deletes the archive, or puts the older one in its place, last.
         // A mark that cannot be read still names an emptied folder.
-        const bool restore = mark.Readable ? mark.ArchiveIsTheRunsOwn : FileExists(target + L"\\vlmaltinst.zip");
+        const bool restore = mark.Readable ? mark.ArchiveIsTheRunsOwn : FileExists(target + L"\\" + kArchiveName);
         if (restore) {
             RemovedFolders = mark.Folders;
             TargetEmptied = true;

@@ -12,7 +12,7 @@
 #include "Archive.h"
 #include "Files.h"
 #include "Heartbeat.h"
-#include "ZipReader.h"
+#include "ArchiveContainer.h"
 
 namespace {
 
@@ -114,7 +114,7 @@ bool Place(TemporaryFile& temp, const std::wstring& base, const std::wstring& re
 
 class Restorer {
 public:
-    Restorer(const std::wstring& root, ZipReader& zip) : root_(root), zip_(zip) {}
+    Restorer(const std::wstring& root, ArchiveReader& zip) : root_(root), zip_(zip) {}
 
     // Creates the folders of relative below the root that are missing. An
     // existing component must be a plain folder: through a link the files
@@ -140,42 +140,38 @@ public:
     // The entry written to a new file in the folder below the root, checked
     // on its handle and complete; an empty one when it failed (nothing of it
     // is left then).
-    TemporaryFile WriteToTemporary(const ZipEntry& entry, const std::wstring& folderRelative) {
+    TemporaryFile WriteToTemporary(const ArchiveEntry& entry, const std::wstring& folderRelative) {
         TemporaryFile temp = CreateTemporaryBelow(root_, folderRelative, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES);
         if (!temp) return temp;
         HANDLE file = temp.Handle.get();
+        // An exception that ends the writing leaves nothing of the file either.
+        scope_exit discard([&temp] { Discard(temp); });
         bool complete = false;
         try {
             complete = zip_.Extract(entry, [&](const unsigned char* data, std::size_t size) {
                 Heartbeat();
-                while (size > 0) {
-                    DWORD written = 0;
-                    if (!::WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) || written == 0)
-                        return false;  // disk full, for one
-                    data += written;
-                    size -= written;
-                }
-                return true;
+                return WriteAll(file, data, size);
             });
             // On disk before the archive, the only other copy, may go.
             if (complete && !::FlushFileBuffers(file)) complete = false;
         } catch (const EFehler&) {
             complete = false;
         }
+        discard.release();
         if (!complete) Discard(temp);
         return temp;
     }
 
     // Whether the file holds exactly the entry's content. A file that cannot be
     // read (held open by another program) counts as different.
-    bool SameContent(const ZipEntry& entry, const std::wstring& path) {
+    bool SameContent(const ArchiveEntry& entry, const std::wstring& path) {
         unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                         OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
         LARGE_INTEGER size;
         if (!file || !::GetFileSizeEx(file.get(), &size) ||
             static_cast<std::uint64_t>(size.QuadPart) != entry.Uncompressed)
             return false;
-        std::vector<unsigned char> mine(ZipReader::ChunkSize);
+        std::vector<unsigned char> mine(ArchiveReader::ChunkSize);
         try {
             return zip_.Extract(entry, [&](const unsigned char* data, std::size_t n) {
                 Heartbeat();
@@ -188,7 +184,7 @@ public:
         }
     }
 
-    bool RestoreEntry(const ZipEntry& entry, const std::wstring& relative) {
+    bool RestoreEntry(const ArchiveEntry& entry, const std::wstring& relative) {
         const std::wstring destination = root_ + L"\\" + relative;
         const std::size_t slash = relative.rfind(L'\\');
         const std::wstring folder = slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash);
@@ -210,7 +206,7 @@ public:
 
 private:
     std::wstring root_;
-    ZipReader& zip_;
+    ArchiveReader& zip_;
     std::set<std::wstring> checked_;  // folders below the root known to be plain
 };
 
@@ -223,12 +219,12 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
     bool ok = true;
     TemporaryFile olderArchive;  // checked, waiting to take the archive's place
     bool hasOlder = false;
-    ZipEntry olderEntry;
+    ArchiveEntry olderEntry;
     {
-        ZipReader zip(archive);
+        ArchiveReader zip(archive);
         Restorer restorer(root, zip);
         std::wstring top;
-        for (const ZipEntry& entry : zip.Entries()) {
+        for (const ArchiveEntry& entry : zip.Entries()) {
             Heartbeat();
             const std::wstring relative = EntryPath(entry.WideName);
             const std::wstring first = entry.WideName.substr(0, entry.WideName.find(L'/'));
@@ -289,7 +285,7 @@ void CaptureBelow(const std::wstring& path, const std::wstring& relative, std::v
         ::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
     if (!find) {
         if (::GetLastError() == ERROR_FILE_NOT_FOUND) return;
-        RaiseError(L"Der Ordner kann nicht gelesen werden: " + path);
+        RaiseError(L"Der Ordner kann nicht gelesen werden: " + path, path);
     }
     do {
         Heartbeat();
@@ -301,7 +297,7 @@ void CaptureBelow(const std::wstring& path, const std::wstring& relative, std::v
         out.push_back({child, fd.dwFileAttributes, fd.ftLastWriteTime});
         CaptureBelow(path + L"\\" + name, child, out);
     } while (::FindNextFileW(find.get(), &fd));
-    if (::GetLastError() != ERROR_NO_MORE_FILES) RaiseError(L"Der Ordner kann nicht gelesen werden: " + path);
+    if (::GetLastError() != ERROR_NO_MORE_FILES) RaiseError(L"Der Ordner kann nicht gelesen werden: " + path, path);
 }
 
 }  // namespace
@@ -319,7 +315,7 @@ std::wstring EntryPath(const std::wstring& entryName) {
 
 std::vector<FolderState> CaptureFolders(const std::wstring& targetDir) {
     const std::wstring root = RootOf(targetDir);
-    if (root.empty()) RaiseError(L"Kein Programmordner: " + targetDir);
+    if (root.empty()) RaiseError(L"Kein Programmordner: " + targetDir, targetDir);
     std::vector<FolderState> folders;
     CaptureBelow(root, L"", folders);
     return folders;

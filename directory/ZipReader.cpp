@@ -96,8 +96,6 @@ ZipReader::~ZipReader() {
     if (zsReady_) inflateEnd(&zs_);
 }
 
-void ZipReader::Close() { file_.reset(); }
-
 void ZipReader::Refuse(const std::wstring& what) const {
     RaiseError(L"Das Archiv ist nicht lesbar: " + path_ + L" (" + what + L")");
 }

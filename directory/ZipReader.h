@@ -45,9 +45,6 @@ public:
     // entry; a mismatch or a damaged stream raises.
     bool Extract(const ZipEntry& entry, const std::function<bool(const unsigned char*, std::size_t)>& sink);
 
-    // Releases the file, so that it can be replaced or deleted.
-    void Close();
-
 private:
     void ReadAt(std::uint64_t offset, void* buffer, std::size_t size);
     void ReadCentralDirectory();

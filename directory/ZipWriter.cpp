@@ -319,8 +319,8 @@ void ZipWriter::Beat() {
 }
 
 void ZipWriter::RaiseIfUnusable() const {
-    if (failed_) RaiseError(L"Das Archiv ist nach einem Fehler unvollständig: " + path_);
-    if (closed_) RaiseError(L"Das Archiv ist schon geschlossen: " + path_);
+    if (failed_) RaiseError(L"Das Archiv ist nach einem Fehler unvollständig: " + path_, path_);
+    if (closed_) RaiseError(L"Das Archiv ist schon geschlossen: " + path_, path_);
 }
 
 // A job whose input holds at least `input` bytes, once the jobs in flight leave
@@ -397,7 +397,7 @@ bool ZipWriter::WriteFront(bool wait) {
         e.compressed += p.outLength;
         if (!p.last) continue;
         if (!e.zip64Sizes && (e.compressed >= kMax32 || e.uncompressed >= kMax32))
-            RaiseError(L"Der Eintrag passt nicht in die Felder ohne Zip64: " + e.source);
+            RaiseError(L"Der Eintrag passt nicht in die Felder ohne Zip64: " + e.source, e.source);
         // The header again, now with CRC and sizes; its length is unchanged.
         const std::vector<unsigned char> header = LocalHeader(e);
         WriteAt(e.offset, header.data(), header.size());
@@ -508,7 +508,7 @@ void ZipWriter::AddOpened(HANDLE source, std::uint64_t size, const std::wstring&
 
     Entry e;
     e.name = Utf8(entryName);
-    if (e.name.size() > kMax16) RaiseError(L"Der Name ist zu lang für das Archiv: " + entryName);
+    if (e.name.size() > kMax16) RaiseError(L"Der Name ist zu lang für das Archiv: " + entryName, entryName);
     e.source = sourcePath;
     // The share mode keeps the size from growing, so Zip64 is decided here,
     // before the local header is written.
