@@ -57,10 +57,8 @@ int BackupFiles(const UpdateSession& session, const BackupGroup& group) {
     return StepOk;
 }
 
-int LastErrorResult() {
-    const DWORD error = ::GetLastError();
-    return error != 0 ? static_cast<int>(error) : 1;
-}
+int ErrorResult(DWORD error) { return error != 0 ? static_cast<int>(error) : 1; }
+int LastErrorResult() { return ErrorResult(::GetLastError()); }
 
 // Every file (with includeSubfolders every folder) of source into
 // base\relative, existing files replaced. The first failure ends it.
@@ -71,22 +69,21 @@ int CopyFilesBelow(const std::wstring& source, const std::wstring& base, const s
     if (!DirectoryExists(destination) && !::CreateDirectoryW(destination.c_str(), nullptr)) return LastErrorResult();
     // Made just now by name: it must still be a plain folder.
     if (!NoLinkBelow(base, relative)) return ERROR_ACCESS_DENIED;
-    WIN32_FIND_DATAW data{};
-    unique_hfind find(::FindFirstFileW((source + L"*").c_str(), &data));
-    if (!find) return LastErrorResult();
-    do {
-        const std::wstring name = data.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+    FolderListing list(source);
+    while (const WIN32_FIND_DATAW* data = list.Next()) {
+        const std::wstring name = data->cFileName;
+        if (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
             // A link to a folder is not entered: it may lead back here.
-            if (!includeSubfolders || (data.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
+            if (!includeSubfolders || (data->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) continue;
             if (const int result = CopyFilesBelow(source + name + L"\\", base, relative + L"\\" + name, true))
                 return result;
         } else if (!ReplaceByCheckedCopy(source + name, base, relative + L"\\" + name)) {
             return LastErrorResult();
         }
-    } while (::FindNextFileW(find.get(), &data));
-    return ::GetLastError() == ERROR_NO_MORE_FILES ? 0 : LastErrorResult();
+    }
+    // A source that lists nothing at all, not even "." and "..", is no folder
+    // any more: a failure here.
+    return list.Error() == ERROR_NO_MORE_FILES ? 0 : ErrorResult(list.Error());
 }
 
 }  // namespace

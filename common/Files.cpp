@@ -1,8 +1,10 @@
 #include "Files.h"
 #include <windows.h>
+#include <algorithm>
 #include <atomic>
 #include <cstring>
 #include <vector>
+#include "Heartbeat.h"
 #include "Raii.h"
 
 std::wstring ModuleFileName() {
@@ -219,17 +221,55 @@ constexpr DWORD kSettableAttributes = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_H
                                       FILE_ATTRIBUTE_ARCHIVE | FILE_ATTRIBUTE_TEMPORARY | FILE_ATTRIBUTE_OFFLINE |
                                       FILE_ATTRIBUTE_NOT_CONTENT_INDEXED;
 
+bool IsDotEntry(const wchar_t* name) { return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)); }
+
 }  // namespace
 
-bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size) {
+FolderListing::FolderListing(const std::wstring& folder, bool heartbeat) : heartbeat_(heartbeat) {
+    const std::wstring pattern = folder.empty() || folder.back() == L'\\' ? folder + L"*" : folder + L"\\*";
+    // The basic information: the short names are never looked at.
+    find_.reset(::FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &data_, FindExSearchNameMatch, nullptr, 0));
+    opened_ = pending_ = static_cast<bool>(find_);
+    if (!find_) {
+        error_ = ::GetLastError();
+        ended_ = true;
+    }
+}
+
+const WIN32_FIND_DATAW* FolderListing::Next() {
+    for (;;) {
+        if (ended_) return nullptr;
+        if (pending_) {
+            pending_ = false;
+        } else if (!::FindNextFileW(find_.get(), &data_)) {
+            error_ = ::GetLastError();
+            ended_ = true;
+            return nullptr;
+        }
+        if (heartbeat_) Heartbeat();
+        if (!IsDotEntry(data_.cFileName)) return &data_;
+    }
+}
+
+bool WriteAll(HANDLE file, const void* data, std::size_t size) {
+    const auto* p = static_cast<const unsigned char*>(data);
     while (size > 0) {
-        const DWORD chunk = size > (1u << 30) ? (1u << 30) : static_cast<DWORD>(size);
+        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, std::size_t{1} << 30));
         DWORD written = 0;
-        if (!::WriteFile(file, data, chunk, &written, nullptr) || written == 0) return false;  // disk full, for one
-        data += written;
+        if (!::WriteFile(file, p, chunk, &written, nullptr) || written == 0) return false;  // disk full, for one
+        p += written;
         size -= written;
     }
     return true;
+}
+
+void ClearReadOnly(const std::wstring& path, DWORD attributes) {
+    if (attributes & FILE_ATTRIBUTE_READONLY) ::SetFileAttributesW(path.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
+}
+
+bool ClearReadOnly(HANDLE handle, DWORD attributes) {
+    return !(attributes & FILE_ATTRIBUTE_READONLY) ||
+           SetTimeAndAttributes(handle, nullptr, attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
 std::wstring VolumePathBelow(const std::wstring& baseVolumePath, const std::wstring& relative) {
@@ -304,6 +344,13 @@ bool SetTimeAndAttributes(HANDLE handle, const FILETIME* lastWrite, DWORD attrib
     return ::SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info) != 0;
 }
 
+void DiscardTemporary(TemporaryFile& temp) {
+    if (!temp) return;
+    SetTimeAndAttributes(temp.Handle.get(), nullptr, 0);
+    DeleteByHandle(temp.Handle.get());
+    temp.Handle.reset();
+}
+
 bool DeletePlainFile(const std::wstring& fullPath) {
     const std::size_t slash = fullPath.find_last_of(L'\\');
     if (slash == std::wstring::npos) return false;
@@ -345,20 +392,20 @@ bool ReplaceByCheckedCopy(const std::wstring& source, const std::wstring& base, 
 
     TemporaryFile temp = CreateTemporaryBelow(b, folderRelative, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, true);
     if (!temp) return false;
-    auto fail = [&temp] {
+    // Every way out but the last leaves the destination as it was, with the
+    // failure's own error.
+    scope_exit discard([&temp] {
         const DWORD error = ::GetLastError();
-        SetTimeAndAttributes(temp.Handle.get(), nullptr, 0);  // a read-only file could not be deleted
-        DeleteByHandle(temp.Handle.get());
+        DiscardTemporary(temp);
         ::SetLastError(error ? error : ERROR_WRITE_FAULT);
-        return false;
-    };
+    });
     std::vector<unsigned char> buffer(1 << 20);
     ULONGLONG copied = 0;
     for (;;) {
         DWORD got = 0;
-        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return fail();
+        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
         if (got == 0) break;
-        if (!WriteAll(temp.Handle.get(), buffer.data(), got)) return fail();
+        if (!WriteAll(temp.Handle.get(), buffer.data(), got)) return false;
         copied += got;
     }
     LARGE_INTEGER written{};
@@ -366,19 +413,20 @@ bool ReplaceByCheckedCopy(const std::wstring& source, const std::wstring& base, 
     if (copied != static_cast<ULONGLONG>(standard.EndOfFile.QuadPart) ||
         !::GetFileSizeEx(temp.Handle.get(), &written) || static_cast<ULONGLONG>(written.QuadPart) != copied) {
         ::SetLastError(ERROR_WRITE_FAULT);
-        return fail();
+        return false;
     }
     if (!::FlushFileBuffers(temp.Handle.get()) ||
         !SetTimeAndAttributes(temp.Handle.get(), &lastWrite, basic.FileAttributes) ||
         // Only a destination checked to be plain is replaced; where none was
         // seen, whatever stands there now is not ours to replace.
         !RenameByHandle(temp.Handle.get(), b.Full + relative, found == Found::Plain))
-        return fail();
+        return false;
     // Renamed by name: a folder swapped for a link meanwhile would have taken
     // the copy somewhere else.
     if (!LiesBelow(temp.Handle.get(), b, relative)) {
         ::SetLastError(ERROR_ACCESS_DENIED);
-        return fail();
+        return false;
     }
+    discard.release();
     return true;
 }

@@ -1,5 +1,6 @@
 #pragma once
 #include <windows.h>
+#include <cstddef>
 #include <string>
 #include "Raii.h"
 
@@ -15,10 +16,6 @@ std::wstring WithoutOneFinalBackslash(std::wstring path);
 std::wstring WithoutFinalBackslashes(std::wstring path);
 // A final backslash added unless the path has one (an empty path gets one).
 std::wstring WithFinalBackslash(std::wstring path);
-
-// Writes every byte to the file at its position; false at the first write
-// that fails or writes nothing (a full disk, for one).
-bool WriteAll(HANDLE file, const unsigned char* data, std::size_t size);
 
 // True only when a file, not a folder, exists at the path.
 bool FileExists(const std::wstring& path);
@@ -48,6 +45,51 @@ std::wstring VolumePath(const std::wstring& path);
 // Whether two paths are the same text, letter case aside, as the file system
 // compares names.
 bool SamePath(const std::wstring& a, const std::wstring& b);
+
+// The entries of one folder, "." and ".." left out, in the file system's own
+// order. folder is used as given, with or without a final backslash: a
+// "\\?\" form (ExtendedPath) lists it at any path length. With heartbeat,
+// Heartbeat() is called for every entry the platform gives.
+//     FolderListing list(folder);
+//     while (const WIN32_FIND_DATAW* fd = list.Next()) ...
+//     if (!list.Complete()) ...  // some entries were not listed
+class FolderListing {
+public:
+    explicit FolderListing(const std::wstring& folder, bool heartbeat = false);
+    FolderListing(FolderListing&&) noexcept = default;
+    FolderListing& operator=(FolderListing&&) noexcept = default;
+
+    // The next entry, valid until the next call; null at the end of the
+    // listing and when it failed.
+    const WIN32_FIND_DATAW* Next();
+    // After Next gave null: whether every entry was listed. A folder without
+    // even "." and ".." (a drive's empty root) counts as listed.
+    bool Complete() const { return error_ == ERROR_NO_MORE_FILES || (error_ == ERROR_FILE_NOT_FOUND && !opened_); }
+    // After Next gave null: the platform's reason, ERROR_NO_MORE_FILES when complete.
+    DWORD Error() const { return error_; }
+
+private:
+    unique_hfind find_;
+    WIN32_FIND_DATAW data_{};
+    bool heartbeat_ = false;
+    bool opened_ = false;
+    bool pending_ = false;  // data_ holds the first entry, not yet given
+    bool ended_ = false;
+    DWORD error_ = 0;
+};
+
+// Writes the whole buffer at the handle's file position, in as many calls as
+// it takes. False on the first failed call, or one that wrote nothing (a full
+// disk, for one), with the platform's last error.
+bool WriteAll(HANDLE file, const void* data, std::size_t size);
+
+// Clears the read-only bit of the file or folder at path, when attributes (as
+// listed) have it, by name: a read-only file cannot be deleted, a read-only
+// folder not removed. Nothing is done to one without it.
+void ClearReadOnly(const std::wstring& path, DWORD attributes);
+// The same through an open handle with FILE_WRITE_ATTRIBUTES, attributes as
+// read on it. True when the bit is clear afterwards.
+bool ClearReadOnly(HANDLE handle, DWORD attributes);
 
 // ---- Writing below a folder others may write to ----------------------------
 // Velmora's folders are writable by ordinary users while the updaters run
@@ -98,6 +140,9 @@ bool DeleteByHandle(HANDLE handle);
 // Sets last-write time and attributes (only the settable ones; none gives
 // FILE_ATTRIBUTE_NORMAL) on an open handle; a null time leaves it.
 bool SetTimeAndAttributes(HANDLE handle, const FILETIME* lastWrite, DWORD attributes);
+// A temporary file that will not be kept: its attributes cleared (a read-only
+// file could not be deleted), deleted through its own handle and closed.
+void DiscardTemporary(TemporaryFile& temp);
 // Deletes a file at a full path only when it is a plain file of its folder;
 // a link (whose deletion here would remove its target) is refused.
 bool DeletePlainFile(const std::wstring& fullPath);

@@ -2,8 +2,8 @@
 #pragma once
 #include <windows.h>
 #include <commctrl.h>
-#include <utility>
 #include <type_traits>
+#include <utility>
 
 template <typename T, typename Traits>
 class UniqueResource {
@@ -111,20 +111,24 @@ private:
     HCURSOR previous_;
 };
 
-// Runs a cleanup on every way out of a scope, an exception included, unless
-// it was released.
-template <typename Cleanup>
+// Runs a callable when it goes, on every way out of the scope, unless it was
+// released first: the cleanup of a step that only a complete success keeps
+// from running. The callable must not throw.
+template <typename F>
 class scope_exit {
 public:
-    explicit scope_exit(Cleanup cleanup) : cleanup_(std::move(cleanup)) {}
+    explicit scope_exit(F f) noexcept(std::is_nothrow_move_constructible_v<F>) : f_(std::move(f)) {}
+    scope_exit(scope_exit&& other) noexcept(std::is_nothrow_move_constructible_v<F>)
+        : f_(std::move(other.f_)), active_(std::exchange(other.active_, false)) {}
     scope_exit(const scope_exit&) = delete;
     scope_exit& operator=(const scope_exit&) = delete;
+    scope_exit& operator=(scope_exit&&) = delete;
     ~scope_exit() {
-        if (active_) cleanup_();
+        if (active_) f_();
     }
     void release() noexcept { active_ = false; }
 
 private:
-    Cleanup cleanup_;
+    F f_;
     bool active_ = true;
 };

@@ -3,6 +3,7 @@
 #include <vector>
 #include "Fehler.h"
 #include "Files.h"
+#include "Raii.h"
 #include "UpdateRun.h"
 
 namespace {
@@ -22,23 +23,12 @@ std::wstring FormatNow(ClockFormatter format, DWORD flags, const wchar_t* failur
     return text.data();
 }
 
-// Makes the platform write its cached copy of the record, on every way out.
-class RecordFlush {
-public:
-    explicit RecordFlush(const std::wstring& path) : path_(path) {}
-    RecordFlush(const RecordFlush&) = delete;
-    RecordFlush& operator=(const RecordFlush&) = delete;
-    ~RecordFlush() { ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path_.c_str()); }
-
-private:
-    const std::wstring& path_;
-};
-
 }  // namespace
 
 int UpdateRun::SchreibeIni(int result) {
     const std::wstring path = Session.IniDir + Settings.RecordName;
-    RecordFlush flush(path);
+    // Makes the platform write its cached copy of the record, on every way out.
+    scope_exit flush([&path] { ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str()); });
 
     // One key per call, so keys written before a failure stay in the file.
     // The profile functions write by name and follow links: before each call

@@ -25,8 +25,6 @@ const std::wstring& OwnPath() {
     return path;
 }
 
-bool IsDotEntry(const wchar_t* name) { return name[0] == L'.' && (name[1] == 0 || (name[1] == L'.' && name[2] == 0)); }
-
 bool IsLink(const WIN32_FIND_DATAW& fd) { return fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT; }
 bool IsFolder(const WIN32_FIND_DATAW& fd) { return fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY; }
 
@@ -34,14 +32,9 @@ bool IsFolder(const WIN32_FIND_DATAW& fd) { return fd.dwFileAttributes & FILE_AT
 // out, in the file system's own order. Paths of any length are listed.
 // Returns false when the folder cannot be listed completely.
 bool ListFolder(const std::wstring& Dir, std::vector<WIN32_FIND_DATAW>& entries) {
-    WIN32_FIND_DATAW fd;
-    unique_hfind find(::FindFirstFileW((ExtendedPath(Dir) + L"*.*").c_str(), &fd));
-    if (!find) return ::GetLastError() == ERROR_FILE_NOT_FOUND;
-    do {
-        Heartbeat();
-        if (!IsDotEntry(fd.cFileName)) entries.push_back(fd);
-    } while (::FindNextFileW(find.get(), &fd));
-    return ::GetLastError() == ERROR_NO_MORE_FILES;
+    FolderListing list(ExtendedPath(Dir), true);
+    while (const WIN32_FIND_DATAW* fd = list.Next()) entries.push_back(*fd);
+    return list.Complete();
 }
 
 // For the walk, a folder that cannot be listed raises: its files would be
@@ -118,7 +111,7 @@ private:
         FILE_BASIC_INFO info{};
         if (old && ::GetFileInformationByHandleEx(old.get(), FileBasicInfo, &info, sizeof info) &&
             (info.FileAttributes & FILE_ATTRIBUTE_READONLY) && HandleLiesBelow(old.get(), folder_, name))
-            SetTimeAndAttributes(old.get(), nullptr, info.FileAttributes & ~FILE_ATTRIBUTE_READONLY);
+            ClearReadOnly(old.get(), info.FileAttributes);
     }
 
     std::wstring folder_, name_;
@@ -132,15 +125,18 @@ struct Emptying {
     const ArchivedFiles& Archived;
 };
 
+// Removes an empty folder, or a folder link, by name; a read-only one too.
+bool RemoveFolderByName(const std::wstring& path, DWORD attributes) {
+    const std::wstring p = ExtendedPath(path);
+    ClearReadOnly(p, attributes);
+    return ::RemoveDirectoryW(p.c_str()) != 0;
+}
+
 // Removes a folder link itself, never what it points to. A link to a file is
 // not touched: where the platform shows it as a plain file, deleting it
 // deletes its target. A link the platform cannot remove stays.
 bool RemoveFolderLink(const std::wstring& path, const WIN32_FIND_DATAW& fd) {
-    if (!IsFolder(fd)) return false;
-    const std::wstring p = ExtendedPath(path);
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-        ::SetFileAttributesW(p.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-    return ::RemoveDirectoryW(p.c_str()) != 0;
+    return IsFolder(fd) && RemoveFolderByName(path, fd.dwFileAttributes);
 }
 
 // Removes a file the walk archived, if it is still the file that was archived
@@ -164,7 +160,7 @@ bool RemoveArchived(const std::wstring& path, const Emptying& e) {
         return false;
     const DWORD attributes = basic.FileAttributes;
     const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
-    if (readOnly && !SetTimeAndAttributes(file.get(), nullptr, attributes & ~FILE_ATTRIBUTE_READONLY)) return false;
+    if (!ClearReadOnly(file.get(), attributes)) return false;
     if (DeleteByHandle(file.get())) return true;
     if (readOnly) SetTimeAndAttributes(file.get(), nullptr, attributes);
     return false;
@@ -180,12 +176,7 @@ std::size_t EmptyFolder(const std::wstring& Dir, const Emptying& e, std::initial
         if (IsLink(fd)) {
             removed = RemoveFolderLink(path, fd);
         } else if (IsFolder(fd)) {
-            if (EmptyFolder(path + L"\\", e, {}) == 0) {
-                const std::wstring p = ExtendedPath(path);
-                if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-                    ::SetFileAttributesW(p.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
-                removed = ::RemoveDirectoryW(p.c_str()) != 0;
-            }
+            removed = EmptyFolder(path + L"\\", e, {}) == 0 && RemoveFolderByName(path, fd.dwFileAttributes);
         } else if (std::none_of(keep.begin(), keep.end(),
                                 [&](const wchar_t* k) { return SamePath(fd.cFileName, k); })) {
             removed = RemoveArchived(path, e);

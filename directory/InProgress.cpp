@@ -70,21 +70,16 @@ bool PlainFileIn(const std::wstring& folder, const WIN32_FIND_DATAW& fd) {
 bool RemovePlain(const std::wstring& folder, const WIN32_FIND_DATAW& fd) {
     if (!PlainFileIn(folder, fd)) return false;
     const std::wstring p = ExtendedPath(folder + L"\\" + fd.cFileName);
-    if (fd.dwFileAttributes & FILE_ATTRIBUTE_READONLY)
-        ::SetFileAttributesW(p.c_str(), fd.dwFileAttributes & ~FILE_ATTRIBUTE_READONLY);
+    ClearReadOnly(p, fd.dwFileAttributes);
     return ::DeleteFileW(p.c_str()) != 0;
 }
 
+// Leftovers are removed as far as the folder can be listed: what a failed
+// listing missed is found by the next start.
 template <typename Visit>
 void ForEachEntry(const std::wstring& folder, Visit visit) {
-    WIN32_FIND_DATAW fd;
-    unique_hfind find(::FindFirstFileW((ExtendedPath(folder) + L"\\*").c_str(), &fd));
-    if (!find) return;
-    do {
-        Heartbeat();
-        const std::wstring name = fd.cFileName;
-        if (name != L"." && name != L"..") visit(fd);
-    } while (::FindNextFileW(find.get(), &fd));
+    FolderListing list(ExtendedPath(folder), true);
+    while (const WIN32_FIND_DATAW* fd = list.Next()) visit(*fd);
 }
 
 bool AllDigits(const std::wstring& s) {
@@ -134,24 +129,22 @@ void WriteMark(const std::wstring& folder, const std::vector<FolderState>& folde
 
     const std::wstring mark = folder + L"\\" + kMarkName;
     const std::wstring part = mark + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-    {
-        unique_hfile out(::CreateFileW(ExtendedPath(part).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                                       FILE_ATTRIBUTE_NORMAL, nullptr));
-        if (!out) RaiseError(L"In " + part + L" kann nicht geschrieben werden", part);
-        DWORD written = 0;
-        const bool ok = ::WriteFile(out.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                        written == bytes.size() && ::FlushFileBuffers(out.get());
+    const std::wstring partPath = ExtendedPath(part), markPath = ExtendedPath(mark);
+    unique_hfile out(
+        ::CreateFileW(partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out) RaiseError(L"In " + part + L" kann nicht geschrieben werden", part);
+    // Only a mark complete under its own name stays; the file made here goes
+    // on every other way out, closed first (it shares nothing).
+    scope_exit removePart([&] {
         out.reset();
-        if (!ok) {
-            ::DeleteFileW(ExtendedPath(part).c_str());
-            RaiseError(L"In " + part + L" kann nicht geschrieben werden", part);
-        }
-    }
-    if (!::MoveFileExW(ExtendedPath(part).c_str(), ExtendedPath(mark).c_str(),
-                       MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        ::DeleteFileW(ExtendedPath(part).c_str());
+        ::DeleteFileW(partPath.c_str());
+    });
+    if (!WriteAll(out.get(), bytes.data(), bytes.size()) || !::FlushFileBuffers(out.get()))
+        RaiseError(L"In " + part + L" kann nicht geschrieben werden", part);
+    out.reset();
+    if (!::MoveFileExW(partPath.c_str(), markPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
         RaiseError(L"In " + mark + L" kann nicht geschrieben werden", mark);
-    }
+    removePart.release();
 }
 
 MarkSeen ReadMark(const std::wstring& folder) {

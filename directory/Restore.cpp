@@ -88,15 +88,6 @@ bool ApplyFolderState(const std::wstring& root, const std::wstring& relative, co
     return SetTimeAndAttributes(h.get(), &lastWrite, attributes);
 }
 
-// A temporary file that will not be placed: its attributes cleared (a
-// read-only file could not be deleted) and deleted through its own handle.
-void Discard(TemporaryFile& temp) {
-    if (!temp) return;
-    SetTimeAndAttributes(temp.Handle.get(), nullptr, 0);
-    DeleteByHandle(temp.Handle.get());
-    temp.Handle.reset();
-}
-
 // Gives the checked temporary file its time and attributes and then the name
 // base\relative, through its own handle; it must land there. Discarded on
 // failure.
@@ -108,7 +99,7 @@ bool Place(TemporaryFile& temp, const std::wstring& base, const std::wstring& re
         temp.Handle.reset();
         return true;
     }
-    Discard(temp);
+    DiscardTemporary(temp);
     return false;
 }
 
@@ -143,9 +134,10 @@ public:
     TemporaryFile WriteToTemporary(const ArchiveEntry& entry, const std::wstring& folderRelative) {
         TemporaryFile temp = CreateTemporaryBelow(root_, folderRelative, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES);
         if (!temp) return temp;
+        // Whatever ends the writing, a thrown error of any kind included, the
+        // temporary file does not stay behind.
+        scope_exit discard([&temp] { DiscardTemporary(temp); });
         HANDLE file = temp.Handle.get();
-        // An exception that ends the writing leaves nothing of the file either.
-        scope_exit discard([&temp] { Discard(temp); });
         bool complete = false;
         try {
             complete = zip_.Extract(entry, [&](const unsigned char* data, std::size_t size) {
@@ -157,8 +149,8 @@ public:
         } catch (const EFehler&) {
             complete = false;
         }
+        if (!complete) return {};
         discard.release();
-        if (!complete) Discard(temp);
         return temp;
     }
 
@@ -266,7 +258,7 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
     }
 
     if (!ok) {
-        Discard(olderArchive);
+        DiscardTemporary(olderArchive);
         return false;
     }
     if (hasOlder) {
@@ -280,24 +272,16 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
 }
 
 void CaptureBelow(const std::wstring& path, const std::wstring& relative, std::vector<FolderState>& out) {
-    WIN32_FIND_DATAW fd;
-    unique_hfind find(
-        ::FindFirstFileExW((path + L"\\*").c_str(), FindExInfoBasic, &fd, FindExSearchNameMatch, nullptr, 0));
-    if (!find) {
-        if (::GetLastError() == ERROR_FILE_NOT_FOUND) return;
-        RaiseError(L"Der Ordner kann nicht gelesen werden: " + path, path);
-    }
-    do {
-        Heartbeat();
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
-        if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+    FolderListing list(path, true);
+    while (const WIN32_FIND_DATAW* fd = list.Next()) {
+        if (!(fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
             continue;
+        const std::wstring name = fd->cFileName;
         const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-        out.push_back({child, fd.dwFileAttributes, fd.ftLastWriteTime});
+        out.push_back({child, fd->dwFileAttributes, fd->ftLastWriteTime});
         CaptureBelow(path + L"\\" + name, child, out);
-    } while (::FindNextFileW(find.get(), &fd));
-    if (::GetLastError() != ERROR_NO_MORE_FILES) RaiseError(L"Der Ordner kann nicht gelesen werden: " + path, path);
+    }
+    if (!list.Complete()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + path, path);
 }
 
 }  // namespace

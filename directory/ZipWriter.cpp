@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cstring>
 #include "Fehler.h"
+#include "Files.h"
 #include "ZipFormat.h"
 
 namespace {
@@ -109,15 +110,8 @@ ZipWriter::ZipWriter(unique_hfile file, const std::wstring& path, std::size_t bu
 ZipWriter::~ZipWriter() { StopWorkers(); }
 
 void ZipWriter::WriteFileAll(const void* data, std::size_t size) {
-    const auto* p = static_cast<const unsigned char*>(data);
-    while (size > 0) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(size, 1u << 30));
-        DWORD written = 0;
-        if (!::WriteFile(file_.get(), p, chunk, &written, nullptr) || written == 0)
-            RaiseError(LastErrorText(L"Das Archiv kann nicht geschrieben werden:", path_));
-        p += written;
-        size -= written;
-    }
+    if (!WriteAll(file_.get(), data, size))
+        RaiseError(LastErrorText(L"Das Archiv kann nicht geschrieben werden:", path_));
 }
 
 void ZipWriter::FlushBuffer() {
