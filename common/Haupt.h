@@ -18,17 +18,19 @@ struct ControlPlace {
 // What differs between the two programs' window designs.
 struct FormDesign {
     const wchar_t* Caption;
-    bool FixedDialogFrame;  // no system menu, no title-bar buttons
+    // The kind of window; unless a program says otherwise, a plain one.
+    bool FixedDialogFrame = false;  // no system menu, no title-bar buttons
+    bool StatusBelowLog = false;    // status bar is the lowest element
+    bool LogFirstInTabOrder = false;
+    bool CentreOnDesktop = false;  // work area rather than the whole screen
+    // Where things are.
     int ClientWidth, ClientHeight;
     ControlPlace BtAbbruch, BtWeiter;
-    bool StatusBelowLog;  // status bar is the lowest element
-    bool LogFirstInTabOrder;
-    bool CentreOnDesktop;  // work area rather than the whole screen
     // The compact state at the end of FormShow and the run's layout, as outer
     // window heights; 0 lets the client area decide: compact, it just holds
     // the buttons and the status line, and the run adds the log to that.
-    int CompactOuterHeight, RunOuterHeight;
-    bool CentreWhenCompact;
+    int CompactOuterHeight = 0, RunOuterHeight = 0;
+    bool CentreWhenCompact = false;
 };
 
 // The window's states. Which handler an event runs is decided in one place,

@@ -5,7 +5,13 @@
 #include <type_traits>
 #include <utility>
 
-template <typename T, typename Traits>
+// What an owner holds while it owns nothing. Either way, neither null nor
+// INVALID_HANDLE_VALUE is ever closed: the platform gives one or the other on
+// failure, depending on the function.
+enum class Empty { Null, InvalidHandle };
+
+// One owner for every Win32 handle type: Close releases it.
+template <typename T, auto Close, Empty E = Empty::Null>
 class UniqueResource {
 public:
     UniqueResource() noexcept = default;
@@ -24,66 +30,28 @@ public:
         reset();
         return &value_;
     }
-    explicit operator bool() const noexcept { return Traits::valid(value_); }
-    T release() noexcept { return std::exchange(value_, Traits::invalid()); }
-    void reset(T value = Traits::invalid()) noexcept {
+    explicit operator bool() const noexcept { return Valid(value_); }
+    T release() noexcept { return std::exchange(value_, Invalid()); }
+    void reset(T value = Invalid()) noexcept {
         T old = std::exchange(value_, value);
-        if (Traits::valid(old)) Traits::close(old);
+        if (Valid(old)) Close(old);
     }
 
 private:
-    T value_ = Traits::invalid();
+    static T Invalid() noexcept { return E == Empty::Null ? T{} : reinterpret_cast<T>(INVALID_HANDLE_VALUE); }
+    static bool Valid(T value) noexcept { return value != T{} && value != reinterpret_cast<T>(INVALID_HANDLE_VALUE); }
+
+    T value_ = Invalid();
 };
 
-struct FileHandleTraits {
-    static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool valid(HANDLE h) noexcept { return h != INVALID_HANDLE_VALUE && h != nullptr; }
-    static void close(HANDLE h) noexcept { ::CloseHandle(h); }
-};
-struct HandleTraits {
-    static HANDLE invalid() noexcept { return nullptr; }
-    static bool valid(HANDLE h) noexcept { return h != nullptr && h != INVALID_HANDLE_VALUE; }
-    static void close(HANDLE h) noexcept { ::CloseHandle(h); }
-};
-struct RegKeyTraits {
-    static HKEY invalid() noexcept { return nullptr; }
-    static bool valid(HKEY h) noexcept { return h != nullptr; }
-    static void close(HKEY h) noexcept { ::RegCloseKey(h); }
-};
-struct FindHandleTraits {
-    static HANDLE invalid() noexcept { return INVALID_HANDLE_VALUE; }
-    static bool valid(HANDLE h) noexcept { return h != INVALID_HANDLE_VALUE; }
-    static void close(HANDLE h) noexcept { ::FindClose(h); }
-};
-struct GdiObjectTraits {
-    static HGDIOBJ invalid() noexcept { return nullptr; }
-    static bool valid(HGDIOBJ h) noexcept { return h != nullptr; }
-    static void close(HGDIOBJ h) noexcept { ::DeleteObject(h); }
-};
-struct IconTraits {
-    static HICON invalid() noexcept { return nullptr; }
-    static bool valid(HICON h) noexcept { return h != nullptr; }
-    static void close(HICON h) noexcept { ::DestroyIcon(h); }
-};
-struct ImageListTraits {
-    static HIMAGELIST invalid() noexcept { return nullptr; }
-    static bool valid(HIMAGELIST h) noexcept { return h != nullptr; }
-    static void close(HIMAGELIST h) noexcept { ::ImageList_Destroy(h); }
-};
-struct ModuleTraits {
-    static HMODULE invalid() noexcept { return nullptr; }
-    static bool valid(HMODULE h) noexcept { return h != nullptr; }
-    static void close(HMODULE h) noexcept { ::FreeLibrary(h); }
-};
-
-using unique_hfile = UniqueResource<HANDLE, FileHandleTraits>;
-using unique_handle = UniqueResource<HANDLE, HandleTraits>;
-using unique_hkey = UniqueResource<HKEY, RegKeyTraits>;
-using unique_hfind = UniqueResource<HANDLE, FindHandleTraits>;
-using unique_hgdiobj = UniqueResource<HGDIOBJ, GdiObjectTraits>;
-using unique_hicon = UniqueResource<HICON, IconTraits>;
-using unique_himagelist = UniqueResource<HIMAGELIST, ImageListTraits>;
-using unique_hmodule = UniqueResource<HMODULE, ModuleTraits>;
+using unique_hfile = UniqueResource<HANDLE, &::CloseHandle, Empty::InvalidHandle>;
+using unique_handle = UniqueResource<HANDLE, &::CloseHandle>;
+using unique_hkey = UniqueResource<HKEY, &::RegCloseKey>;
+using unique_hfind = UniqueResource<HANDLE, &::FindClose, Empty::InvalidHandle>;
+using unique_hgdiobj = UniqueResource<HGDIOBJ, &::DeleteObject>;
+using unique_hicon = UniqueResource<HICON, &::DestroyIcon>;
+using unique_himagelist = UniqueResource<HIMAGELIST, &::ImageList_Destroy>;
+using unique_hmodule = UniqueResource<HMODULE, &::FreeLibrary>;
 
 // A window's device context, released when it goes.
 class WindowDC {

@@ -6,17 +6,11 @@ namespace {
 
 const FormDesign kDesign{
     .Caption = L"Velmora Updater",
-    .FixedDialogFrame = false,
+    .CentreOnDesktop = true,
     .ClientWidth = 388,
     .ClientHeight = 301,
     .BtAbbruch = {210, 50, 85, 25},
     .BtWeiter = {296, 50, 85, 25},
-    .StatusBelowLog = false,
-    .LogFirstInTabOrder = false,
-    .CentreOnDesktop = true,
-    .CompactOuterHeight = 0,
-    .RunOuterHeight = 0,
-    .CentreWhenCompact = false,
 };
 
 const ProgramSettings kSettings{
