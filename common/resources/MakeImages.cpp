@@ -57,16 +57,27 @@ double segmentDistance(double px, double py, double ax, double ay, double bx, do
 
 constexpr Colour kOutline = rgb(36, 36, 44);
 
+struct PanelTones {
+    Colour light, face, dark;
+};
+
+// An outlined face, lit along its top edge and shaded along its bottom one;
+// withSides bevels the left and right edges the same way.
+void panel(Canvas& c, int x0, int y0, int x1, int y1, PanelTones t, bool withSides) {
+    c.fill(x0, y0, x1, y1, kOutline);
+    ++x0, ++y0, --x1, --y1;
+    c.fill(x0, y0, x1, y1, t.face);
+    c.fill(x0, y0, x1, y0 + 1, t.light);
+    if (withSides) c.fill(x0, y0, x0 + 1, y1, t.light);
+    c.fill(x0, y1 - 1, x1, y1, t.dark);
+    if (withSides) c.fill(x1 - 1, y0 + 1, x1, y1, t.dark);
+}
+
 void drawComputer(Canvas& c) {
     const Colour light = rgb(240, 234, 216), face = rgb(214, 206, 182), dark = rgb(158, 150, 128);
 
     // Monitor: outlined beige frame, bevelled light top-left and dark bottom-right.
-    c.fill(1, 1, 26, 21, kOutline);
-    c.fill(2, 2, 25, 20, face);
-    c.fill(2, 2, 25, 3, light);
-    c.fill(2, 2, 3, 20, light);
-    c.fill(2, 19, 25, 20, dark);
-    c.fill(24, 3, 25, 20, dark);
+    panel(c, 1, 1, 26, 21, {light, face, dark}, true);
 
     // Screen: sunken edge, blue getting lighter towards the top, one glare streak.
     c.fill(4, 4, 23, 17, dark);
@@ -82,11 +93,8 @@ void drawComputer(Canvas& c) {
     c.fill(10, 21, 17, 23, kOutline);
     c.fill(11, 21, 16, 22, dark);
 
-    // Flat case under the monitor, with a drive slot.
-    c.fill(2, 23, 26, 30, kOutline);
-    c.fill(3, 24, 25, 29, face);
-    c.fill(3, 24, 25, 25, light);
-    c.fill(3, 28, 25, 29, dark);
+    // Flat case under the monitor, lit only along its top, with a drive slot.
+    panel(c, 2, 23, 26, 30, {light, face, dark}, false);
     c.fill(5, 26, 13, 27, kOutline);
 }
 
@@ -181,6 +189,13 @@ struct Bytes {
         u16(x & 0xFFFF);
         u16(x >> 16);
     }
+    // A colour as the file formats store it: blue, green, red, a zero byte.
+    void bgr0(Colour c) {
+        u8(unsigned(blue(c)));
+        u8(unsigned(green(c)));
+        u8(unsigned(red(c)));
+        u8(0);
+    }
     void pad4() {
         while (v.size() % 4) u8(0);
     }
@@ -214,12 +229,7 @@ std::vector<std::uint8_t> encodeIcon(const Canvas& c) {
     const std::uint32_t xorSize = std::uint32_t(c.h * ((c.w + 3) / 4 * 4));
     const std::uint32_t andSize = std::uint32_t(c.h * ((c.w + 31) / 32 * 4));
     infoHeader(img, c.w, c.h * 2, 8, xorSize + andSize);  // height covers XOR and AND halves
-    for (Colour p : palette) {
-        img.u8(unsigned(blue(p)));
-        img.u8(unsigned(green(p)));
-        img.u8(unsigned(red(p)));
-        img.u8(0);
-    }
+    for (Colour p : palette) img.bgr0(p);
     for (int y = c.h - 1; y >= 0; --y) {
         for (int x = 0; x < c.w; ++x) img.u8(c.at(x, y) == kClear ? 0 : index.at(c.at(x, y)));
         img.pad4();
@@ -260,13 +270,7 @@ std::vector<std::uint8_t> encodeBitmap(const Canvas& c) {
     b.u32(14 + 40);  // pixel data offset
     infoHeader(b, c.w, c.h, 32, imageSize);
     for (int y = c.h - 1; y >= 0; --y)
-        for (int x = 0; x < c.w; ++x) {
-            const Colour p = c.at(x, y);
-            b.u8(unsigned(blue(p)));
-            b.u8(unsigned(green(p)));
-            b.u8(unsigned(red(p)));
-            b.u8(0);  // alpha unused; the key colour provides the mask
-        }
+        for (int x = 0; x < c.w; ++x) b.bgr0(c.at(x, y));  // alpha unused; the key colour provides the mask
     return b.v;
 }
 
