@@ -250,12 +250,36 @@ void Program::Answer(const std::wstring& caption) {
     WaitFor([&] { return !::IsWindow(lastBox_) || !::IsWindowVisible(lastBox_); }, 5000);
 }
 
+HWND ConfirmUpdate(Program& p) {
+    if (!p.WaitBox()) return nullptr;
+    p.Answer(L"&Ja");
+    return p.MainWindow();
+}
+
+RunSeen FollowRun(Program& p, HWND main, const FollowOptions& options) {
+    RunSeen seen;
+    const DWORD until = ::GetTickCount() + static_cast<DWORD>(options.TimeoutMs);
+    while (!(seen.Exit = p.WaitExit(options.PollMs)) && ::GetTickCount() < until) {
+        if (FindBox(p.Pid())) {
+            if (const auto box = p.WaitBox(1000)) {
+                seen.Boxes.push_back(*box);
+                p.Answer(L"OK");
+                if (options.AfterBox && options.AfterBox(*box)) break;
+            }
+            continue;
+        }
+        if (!options.ReadLog) continue;
+        // A window on its way out may show less than before.
+        const auto lines = LogLines(main);
+        if (lines.empty() || lines.size() < seen.Log.size()) continue;
+        seen.Log = lines;
+        if (options.AfterRead) options.AfterRead(lines);
+    }
+    return seen;
+}
+
 HostKiller::HostKiller(const std::wstring& commandLineText) {
-    static std::atomic<int> counter{0};
-    wchar_t temp[MAX_PATH]{};
-    ::GetTempPathW(MAX_PATH, temp);
-    stem_ = std::wstring(temp) + L"vlm_kill_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-            std::to_wstring(counter++);
+    stem_ = HostScriptStem(L"kill");
     const std::string base = WideToUtf8(HostPath(stem_));
     WriteBytes(stem_ + L".needle", WideToUtf8(commandLineText));
     // Finds the host processes first and reports them, then waits for the
@@ -272,15 +296,7 @@ HostKiller::HostKiller(const std::wstring& commandLineText) {
         "echo done > '@.done.part' && mv '@.done.part' '@.done'\n";
     for (std::size_t at = 0; (at = script.find('@', at)) != std::string::npos; at += base.size())
         script.replace(at, 1, base);
-    WriteBytes(stem_ + L".sh", script);
-    std::wstring line = L"/bin/sh \"" + HostPath(stem_ + L".sh") + L"\"";
-    STARTUPINFOW si{};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi{};
-    if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
-        throw std::runtime_error("cannot start a host program");
-    ::CloseHandle(pi.hThread);
-    ::CloseHandle(pi.hProcess);
+    StartHostScript(stem_ + L".sh", script);
     if (WaitFor([&] { return Exists(stem_ + L".pids"); }, 30000)) {
         const std::string pids = ReadBytes(stem_ + L".pids").value_or("");
         // One number: the program itself, nothing else that names its folder.

@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <atomic>
 #include <chrono>
+#include <functional>
 #include <initializer_list>
 #include <mutex>
 #include <optional>
@@ -95,6 +96,34 @@ private:
     DWORD pid_ = 0;
     HWND lastBox_ = nullptr;
 };
+
+// Answers the update's confirmation with "&Ja" and waits for the main window;
+// null when either does not come.
+HWND ConfirmUpdate(Program& p);
+
+// What a run showed until its program ended.
+struct RunSeen {
+    std::optional<DWORD> Exit;      // nothing: still running when the following stopped
+    std::vector<BoxSeen> Boxes;     // every box, answered with "OK", in order
+    std::vector<std::wstring> Log;  // the longest log read (with ReadLog)
+};
+
+struct FollowOptions {
+    int TimeoutMs = 120000;
+    int PollMs = 50;
+    // Reads the log between boxes. The program answers a read only where it
+    // handles messages, so each read waits for that.
+    bool ReadLog = false;
+    // After each box was answered; true stops the following, with the program
+    // still running.
+    std::function<bool(const BoxSeen&)> AfterBox;
+    // After each log read that showed lines; the window may be gone already.
+    std::function<void(const std::vector<std::wstring>&)> AfterRead;
+};
+
+// Follows a run in the main window until its program ends or the time is up,
+// answering every box with "OK".
+RunSeen FollowRun(Program& p, HWND main, const FollowOptions& options = {});
 
 // Ends a program as a power loss or the task manager would: SIGKILL to its
 // host process, no code of it runs any more. The host process is the one whose

@@ -2,6 +2,7 @@
 // updater reads: shared by the step tests and the end-to-end tests.
 #pragma once
 #include <windows.h>
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -48,6 +49,24 @@ inline const std::vector<std::wstring> kRestoreLog = {
     L"Velmora Wiederherstellung - OK",
 };
 inline const std::wstring kRestoreFailedLine = L"Fehler bei der Wiederherstellung des Alt-Programms";
+
+// The first n lines of a run's log.
+inline std::vector<std::wstring> FirstLines(const std::vector<std::wstring>& log, size_t n) {
+    return {log.begin(), log.begin() + static_cast<std::ptrdiff_t>(n)};
+}
+
+// The log of a run that fails after its archive step emptied the program
+// folder: the folder is put back before the program ends, or the restore
+// reports that it could not finish.
+inline std::vector<std::wstring> WithRestoreLog(std::vector<std::wstring> log, bool restored = true) {
+    if (restored) {
+        log.insert(log.end(), kRestoreLog.begin(), kRestoreLog.end());
+    } else {
+        log.push_back(kRestoreLog[0]);
+        log.push_back(kRestoreFailedLine);
+    }
+    return log;
+}
 
 inline const std::vector<std::wstring> kRegisteredRunLog = WithBackupLog({
     L"Velmora-Datenpfad - OK",

@@ -18,6 +18,11 @@ const std::vector<DataFile>& DataFiles() {
     return files;
 }
 
+void RemoveDataFile(const SampleInstall& s, const std::wstring& name) {
+    for (const auto& f : DataFiles())
+        if (name == f.Name) ::DeleteFileW((s.*f.Folder + f.Name).c_str());
+}
+
 namespace {
 std::string SomeContent(const std::wstring& name, size_t size) {
     std::string text = WideToUtf8(name) + "\r\n";

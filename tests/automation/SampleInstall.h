@@ -24,6 +24,8 @@ struct DataFile {
 };
 // The twelve files the backups copy, in their order.
 const std::vector<DataFile>& DataFiles();
+// Deletes one of them from the sample, so that its backup group fails.
+void RemoveDataFile(const SampleInstall& s, const std::wstring& name);
 
 // Lays out the installation below root; programFile is copied as Velmora10.EXE.
 SampleInstall LayOutSample(const std::wstring& root, const std::wstring& programFile, int loggedInUsers = 0);

@@ -1,8 +1,10 @@
 #include "TestFiles.h"
 #include <shellapi.h>
+#include <algorithm>
 #include <atomic>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <cstdlib>
 #include "Automation.h"
 #include "Files.h"
@@ -152,20 +154,17 @@ std::optional<std::vector<std::wstring>> ArchiveNames(const std::wstring& path) 
     return names;
 }
 
-int RunHostCommand(const std::wstring& commandLine) {
-    // Wine starts a host program given by its host path, but hands back no
-    // handle to wait on: the command runs from a script that leaves its exit
-    // code in a file, and the file is awaited.
+std::wstring HostScriptStem(const std::wstring& kind) {
     static std::atomic<int> counter{0};
     wchar_t temp[MAX_PATH]{};
     ::GetTempPathW(MAX_PATH, temp);
-    const std::wstring stem = std::wstring(temp) + L"vlm_host_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
-                              std::to_wstring(counter++);
-    const std::wstring script = stem + L".sh", done = stem + L".rc";
-    const std::string rc = WideToUtf8(HostPath(done));
-    WriteBytes(script,
-               WideToUtf8(commandLine) + "\necho $? > '" + rc + ".part' && mv '" + rc + ".part' '" + rc + "'\n");
-    std::wstring line = L"/bin/sh \"" + HostPath(script) + L"\"";
+    return std::wstring(temp) + L"vlm_" + kind + L"_" + std::to_wstring(::GetCurrentProcessId()) + L"_" +
+           std::to_wstring(counter++);
+}
+
+void StartHostScript(const std::wstring& path, const std::string& script) {
+    WriteBytes(path, script);
+    std::wstring line = L"/bin/sh \"" + HostPath(path) + L"\"";
     STARTUPINFOW si{};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi{};
@@ -173,6 +172,16 @@ int RunHostCommand(const std::wstring& commandLine) {
         throw std::runtime_error("cannot start a host program");
     ::CloseHandle(pi.hThread);
     ::CloseHandle(pi.hProcess);
+}
+
+int RunHostCommand(const std::wstring& commandLine) {
+    // The command runs from a script that leaves its exit code in a file, and
+    // the file is awaited.
+    const std::wstring stem = HostScriptStem(L"host");
+    const std::wstring script = stem + L".sh", done = stem + L".rc";
+    const std::string rc = WideToUtf8(HostPath(done));
+    StartHostScript(script,
+                    WideToUtf8(commandLine) + "\necho $? > '" + rc + ".part' && mv '" + rc + ".part' '" + rc + "'\n");
     const bool finished = WaitFor([&] { return Exists(done); }, 60000);
     ::DeleteFileW(script.c_str());
     if (!finished) throw std::runtime_error("a host program did not finish: " + WideToUtf8(commandLine));
@@ -204,13 +213,15 @@ void HostSymlinkTo(const std::wstring& target, const std::wstring& link) {
     if (RunHostCommand(command) != 0) throw std::runtime_error("cannot make a host link: " + WideToUtf8(command));
 }
 
-std::string RandomBytes(size_t size, std::uint32_t seed) {
+std::string RandomBytes(size_t size, std::uint64_t seed) {
+    // xorshift64, eight bytes a step: hundreds of MiB in well under a second.
     std::string bytes(size, '\0');
-    for (auto& b : bytes) {
-        seed ^= seed << 13;
-        seed ^= seed >> 17;
-        seed ^= seed << 5;
-        b = static_cast<char>(seed >> 24);
+    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
+    for (std::size_t i = 0; i < size; i += 8) {
+        x ^= x << 13;
+        x ^= x >> 7;
+        x ^= x << 17;
+        std::memcpy(&bytes[i], &x, std::min<std::size_t>(8, size - i));
     }
     return bytes;
 }

@@ -57,6 +57,12 @@ std::optional<std::vector<std::wstring>> ArchiveNames(const std::wstring& path);
 // Runs a command line of the machine Wine runs on (such as /bin/ln ...) in its
 // shell, waits for it and returns its exit code.
 int RunHostCommand(const std::wstring& commandLine);
+// Wine starts a host program given by its host path, but hands back no handle
+// to wait on: a host script reports through files beside it. HostScriptStem
+// names them, fresh for each call ("<temp>vlm_<kind>_<pid>_<n>");
+// StartHostScript writes the script to path and starts it, without waiting.
+std::wstring HostScriptStem(const std::wstring& kind);
+void StartHostScript(const std::wstring& path, const std::string& script);
 // The host's own path of a Windows path.
 std::wstring HostPath(const std::wstring& path);
 // A symbolic link of the host's file system, which the platform shows as a link
@@ -67,7 +73,7 @@ void HostSymlinkTo(const std::wstring& target, const std::wstring& link);
 std::string WideToUtf8(const std::wstring& text);
 
 // Pseudo-random bytes that neither deflate nor a file system can shrink.
-std::string RandomBytes(size_t size, std::uint32_t seed);
+std::string RandomBytes(size_t size, std::uint64_t seed);
 
 // A small file system of its own, mounted on folder for the object's lifetime;
 // needs the host's administrator (Mounted tells whether it worked).

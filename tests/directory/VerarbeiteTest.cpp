@@ -17,20 +17,6 @@ namespace {
 const std::vector<std::wstring>& kCompleteLog = kDirectoryRunLog;
 const std::wstring& kAbort = kAbortLine;
 
-std::vector<std::wstring> Prefix(size_t n) { return {kCompleteLog.begin(), kCompleteLog.begin() + n}; }
-
-// The log of a run that fails after its archive step emptied the program
-// folder: the folder is put back before the program ends.
-std::vector<std::wstring> Restored(std::vector<std::wstring> log) {
-    log.insert(log.end(), kRestoreLog.begin(), kRestoreLog.end());
-    return log;
-}
-
-void RemoveDataFile(const SampleInstall& s, const std::wstring& name) {
-    for (const auto& f : DataFiles())
-        if (name == f.Name) ::DeleteFileW((s.*f.Folder + f.Name).c_str());
-}
-
 TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
     struct Case {
         const char* Name;
@@ -59,12 +45,12 @@ TEST(Verarbeite, EndsWhereTheFirstGuardingStepFails) {
          [](const SampleInstall& s) { WriteIni(s.DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=1\r\n"); }, 1,
          {L"Es sind noch Anwender in Velmora angemeldet!" + kAbort}, {}, L""},
         {"form catalogue missing", [](const SampleInstall& s) { RemoveDataFile(s, L"Deckblaetter.dbf"); }, 1, {},
-         Restored(Prefix(4)), L"Sicherung der Formularkataloge wird erstellt ..."},
-        {"formulation aids missing", [](const SampleInstall& s) { RemoveTree(s.AidsDir); }, 1, {}, Restored(Prefix(6)),
+         WithRestoreLog(FirstLines(kCompleteLog, 4)), L"Sicherung der Formularkataloge wird erstellt ..."},
+        {"formulation aids missing", [](const SampleInstall& s) { RemoveTree(s.AidsDir); }, 1, {}, WithRestoreLog(FirstLines(kCompleteLog, 6)),
          L"Sicherung der Formulierungshilfen wird erstellt ..."},
         {"subject canon missing", [](const SampleInstall& s) { RemoveDataFile(s, L"FaecherKanon.cdx"); }, 1, {},
-         Restored(Prefix(8)), L"Sicherung des F\u00e4cherkanons wird erstellt ..."},
-        {"NKK file missing", [](const SampleInstall& s) { RemoveDataFile(s, L"NKK_Faecher.CDX"); }, 1, {}, Restored(Prefix(10)),
+         WithRestoreLog(FirstLines(kCompleteLog, 8)), L"Sicherung des F\u00e4cherkanons wird erstellt ..."},
+        {"NKK file missing", [](const SampleInstall& s) { RemoveDataFile(s, L"NKK_Faecher.CDX"); }, 1, {}, WithRestoreLog(FirstLines(kCompleteLog, 10)),
          nkkStatus},
     };
     // clang-format on

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <thread>
 #include "Automation.h"
 #include "SampleInstall.h"
@@ -19,14 +18,8 @@ using Clock = std::chrono::steady_clock;
 // Random letters from a four-letter alphabet: quick to make, slow to deflate
 // (long hash chains, short matches), so a modest folder keeps the step busy.
 std::string SlowToDeflate(std::size_t size, std::uint64_t seed) {
-    std::string out(size, '\0');
-    std::uint64_t x = seed * 0x9E3779B97F4A7C15ull + 1;
-    for (std::size_t i = 0; i < size; i += 32) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        for (std::size_t j = 0; j < 32 && i + j < size; ++j) out[i + j] = "ACGT"[(x >> (2 * j)) & 3];
-    }
+    std::string out = RandomBytes(size, seed);
+    for (char& c : out) c = "ACGT"[c & 3];
     return out;
 }
 
@@ -141,14 +134,7 @@ private:
 // match is long), and 8,000 small files: cheap to lay out, long to delete and
 // to restore one by one.
 void AddLargeFolder(const std::wstring& programDir) {
-    std::string block(16 << 10, '\0');
-    std::uint64_t x = 0x2545F4914F6CDD1Dull;
-    for (std::size_t i = 0; i + 8 <= block.size(); i += 8) {
-        x ^= x << 13;
-        x ^= x >> 7;
-        x ^= x << 17;
-        std::memcpy(&block[i], &x, 8);
-    }
+    const std::string block = RandomBytes(16 << 10, 2);
     std::string large;
     for (int i = 0; i < 512; ++i) large += block;  // 8 MiB
     MakeDirs(programDir + L"\\Daten");

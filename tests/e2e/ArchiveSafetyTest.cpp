@@ -53,32 +53,14 @@ private:
     std::vector<HANDLE> threads_;
 };
 
-struct RunEnd {
-    std::optional<DWORD> Exit;
-    std::vector<BoxSeen> Boxes;  // after the confirmation
-};
-
 // Confirms the update, starts the run and answers every box with OK until the
 // program ends.
-RunEnd RunThrough(Program& p) {
-    RunEnd end;
-    const auto confirm = p.WaitBox();
-    EXPECT_TRUE(confirm);
-    if (!confirm) return end;
-    p.Answer(L"&Ja");
-    HWND main = p.MainWindow();
+RunSeen RunThrough(Program& p) {
+    HWND main = ConfirmUpdate(p);
     EXPECT_TRUE(main);
-    if (!main) return end;
+    if (!main) return {};
     ClickButton(main, L"Weiter");
-    const DWORD until = ::GetTickCount() + 120000;
-    while (!(end.Exit = p.WaitExit(50)) && ::GetTickCount() < until) {
-        if (!FindBox(p.Pid())) continue;
-        if (const auto box = p.WaitBox(1000)) {
-            end.Boxes.push_back(*box);
-            p.Answer(L"OK");
-        }
-    }
-    return end;
+    return FollowRun(p, main);
 }
 
 // Every file and folder of before is still there, each file unchanged (a
@@ -140,7 +122,7 @@ TEST(ArchiveSafety, LinksAreNeitherArchivedNorFollowedByTheDeletion) {
         const auto dataBefore = TreeSnapshot(s.BaseDir);
 
         Program p(Updater(), L"\"" + s.ProgramDir + L"\"");
-        const RunEnd end = RunThrough(p);
+        const RunSeen end = RunThrough(p);
         EXPECT_EQ(end.Exit, 0u);
         EXPECT_TRUE(end.Boxes.empty());
         EXPECT_EQ(TreeSnapshot(outside), outsideBefore);
@@ -174,7 +156,7 @@ TEST(ArchiveSafety, ADeepTreeIsArchivedAndDeletedWithoutTouchingTheCurrentFolder
     const auto currentBefore = TreeSnapshot(current);
 
     Program p(Updater(), L"\"" + s.ProgramDir + L"\"", current);
-    const RunEnd end = RunThrough(p);
+    const RunSeen end = RunThrough(p);
     EXPECT_EQ(end.Exit, 0u);
     EXPECT_EQ(TreeSnapshot(current), currentBefore);
     auto expected = kSampleEntries;
@@ -201,7 +183,7 @@ TEST(ArchiveSafety, EverySpellingOfTheFolderNamesItOrIsRefused) {
         const auto s = LayOutSample(root.Path(), Fixture(L"v9_2_0_15"));
         auto outsideBefore = TreeSnapshot(root.Path());
         Program p(Updater(), L"\"" + c.Argument(s) + L"\"", c.Relative ? root.Path() : L"");
-        const RunEnd end = RunThrough(p);
+        const RunSeen end = RunThrough(p);
         EXPECT_EQ(end.Exit, 0u);
         EXPECT_EQ(Names(s.ProgramDir + L"\\vlmaltinst.zip"), kSampleEntries);
         EXPECT_EQ(Keys(TreeSnapshot(s.ProgramDir)), kEmptied);
@@ -223,7 +205,7 @@ TEST(ArchiveSafety, AnInstallationAtTheRootOfADriveIsNeverEmptied) {
     const auto programBefore = ReadBytes(exe);
 
     Program p(Updater(), L"C:\\Hilfe/..");
-    const RunEnd end = RunThrough(p);
+    const RunSeen end = RunThrough(p);
     const bool programKept = ReadBytes(exe) == programBefore, iniKept = Exists(ini);
     const bool archived = Exists(L"C:\\vlmaltinst.zip");
     ::DeleteFileW(exe.c_str());
@@ -251,7 +233,7 @@ TEST(ArchiveSafety, VelmoraDataInsideTheProgramFolderIsNeverEmptied) {
     const auto before = TreeSnapshot(s.ProgramDir);
 
     Program p(Updater(), L"\"" + s.ProgramDir + L"\"");
-    const RunEnd end = RunThrough(p);
+    const RunSeen end = RunThrough(p);
     EXPECT_EQ(end.Exit, 0u);
     ExpectKept(before, TreeSnapshot(s.ProgramDir));
     EXPECT_FALSE(Exists(s.ProgramDir + L"\\vlmaltinst.zip"));
@@ -267,7 +249,7 @@ TEST(ArchiveSafety, OnlyOneUpdaterWorksAtATime) {
         HANDLE other = ::CreateMutexW(nullptr, TRUE, L"Global\\VelmoraUpdater");
         ASSERT_TRUE(other);
         Program p(Updater(), L"\"" + s.ProgramDir + L"\"");
-        const RunEnd end = RunThrough(p);
+        const RunSeen end = RunThrough(p);
         ::ReleaseMutex(other);
         ::CloseHandle(other);
         EXPECT_EQ(end.Exit, 1u);
@@ -339,7 +321,7 @@ TEST(ArchiveSafety, AFolderNameThePlatformWouldChangeIsNeverEmptied) {
         const auto namedBefore = TreeSnapshot(L"\\\\?\\" + named);
 
         Program p(Updater(), L"\"" + std::wstring(c.Extended ? L"\\\\?\\" : L"") + named + L"\"");
-        const RunEnd end = RunThrough(p);
+        const RunSeen end = RunThrough(p);
         // Neither folder is touched. The archive step refuses and the run goes
         // on, or, where the platform's profile functions read the start ini of
         // the other folder, the run stops with a box.
@@ -438,7 +420,7 @@ TEST(ArchiveSafety, AVelmoraFolderInsideTheProgramFolderIsFoundUnderAnyName) {
             ::SetEnvironmentVariableW(L"TMP", temp.c_str());
             ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
         }
-        RunEnd end;
+        RunSeen end;
         {
             Program p(Updater(), L"\"" + argument + L"\"");
             if (!temp.empty()) {
@@ -504,7 +486,7 @@ TEST(ArchiveSafety, AFileAppendedToWhileTheFolderIsEmptiedKeepsEveryByte) {
             }
         });
         Program p(Updater(), L"\"" + s.ProgramDir + L"\"");
-        const RunEnd end = RunThrough(p);
+        const RunSeen end = RunThrough(p);
         stop = true;
         writer.join();
         ::FindCloseChangeNotification(change);
@@ -538,7 +520,7 @@ TEST(ArchiveSafety, AFullDiskWhilePlacingTheArchiveDeletesNothing) {
     const ULONGLONG freeBefore = disk.Free();
 
     Program p(Updater(), L"\"" + program + L"\"");
-    const RunEnd end = RunThrough(p);
+    const RunSeen end = RunThrough(p);
     // The archive step fails; the backups still run.
     EXPECT_EQ(end.Exit, 0u);
     EXPECT_EQ(TreeSnapshot(program), before);  // no partial archive under any name

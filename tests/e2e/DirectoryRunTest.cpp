@@ -40,67 +40,47 @@ struct RunOptions {
 // answering every box with OK, until the program ends.
 Outcome RunUpdate(Program& p, RunOptions options = {}) {
     Outcome out;
-    auto confirm = p.WaitBox();
-    EXPECT_TRUE(confirm);
-    if (!confirm) return out;
-    p.Answer(L"&Ja");
-    HWND main = p.MainWindow();
+    HWND main = ConfirmUpdate(p);
     EXPECT_TRUE(main);
     if (!main) return out;
     EXPECT_EQ(WaitFor([&] { return ClientSize(main).cy == 134; }), true);
     const auto started = std::chrono::steady_clock::now();
     options.Start(main);
+    FollowOptions follow;
+    follow.PollMs = 20;
+    follow.ReadLog = true;
+    follow.AfterBox = [&](const BoxSeen&) { return options.StopAtFirstBox; };
     bool acted = false;
-    while (true) {
-        if ((out.Exit = p.WaitExit(20))) break;
-        if (FindBox(p.Pid())) {
-            if (auto box = p.WaitBox(1000)) {
-                out.Boxes.push_back(*box);
-                p.Answer(L"OK");
-                if (options.StopAtFirstBox) {
-                    ::Sleep(500);
-                    out.Lines = LogLines(main);
-                    out.Exit = p.WaitExit(0);
-                    break;
-                }
-            }
-            continue;
-        }
+    follow.AfterRead = [&](const std::vector<std::wstring>& lines) {
         // The program answers a read only where its run handles messages, and
         // may end meanwhile: keep only what was read from a living window.
-        auto lines = LogLines(main);
-        if (!lines.empty()) {
-            out.Lines = lines;
-            const std::wstring status = StatusText(main);
-            const int height = ClientSize(main).cy;
-            if (!::IsWindow(main)) continue;
-            out.Status = status;
-            out.ExpandedClientHeight = height;
-            if (options.OnFirstLine && !acted) {
-                options.OnFirstLine(main);
-                acted = true;
-            }
-            // The log is read only where the run handles messages, so a line
-            // may be passed over: act once the line has been added.
-            if (options.Act && std::find(lines.begin(), lines.end(), options.ActAt) != lines.end()) {
-                options.Act(main);
-                options.Act = nullptr;
-            }
+        const std::wstring status = StatusText(main);
+        const int height = ClientSize(main).cy;
+        if (!::IsWindow(main)) return;
+        out.Status = status;
+        out.ExpandedClientHeight = height;
+        if (options.OnFirstLine && !acted) {
+            options.OnFirstLine(main);
+            acted = true;
         }
+        // The log is read only where the run handles messages, so a line
+        // may be passed over: act once the line has been added.
+        if (options.Act && std::find(lines.begin(), lines.end(), options.ActAt) != lines.end()) {
+            options.Act(main);
+            options.Act = nullptr;
+        }
+    };
+    const RunSeen seen = FollowRun(p, main, follow);
+    out.Exit = seen.Exit;
+    out.Boxes = seen.Boxes;
+    out.Lines = seen.Log;
+    if (options.StopAtFirstBox && !seen.Exit && !seen.Boxes.empty()) {
+        ::Sleep(500);
+        out.Lines = LogLines(main);
+        out.Exit = p.WaitExit(0);
     }
     out.Seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     return out;
-}
-
-std::vector<std::wstring> Prefix(size_t n) { return {kCompleteLog.begin(), kCompleteLog.begin() + n}; }
-std::vector<std::wstring> Restored(std::vector<std::wstring> log, bool ok = true) {
-    if (ok) {
-        log.insert(log.end(), kRestoreLog.begin(), kRestoreLog.end());
-    } else {
-        log.push_back(kRestoreLog[0]);
-        log.push_back(kRestoreFailedLine);
-    }
-    return log;
 }
 
 std::wstring Updater() { return BinDir() + L"\\VLMUpdaterP2_11.exe"; }
@@ -247,7 +227,7 @@ TEST(DirectoryRun, MissingDataFileEndsWithOneWithoutABox) {
         EXPECT_TRUE(out.Boxes.empty());
         // The archive step had emptied the program folder: it is put back
         // before the end, and the log says so.
-        EXPECT_EQ(out.Lines, Restored(Prefix(c.Lines)));
+        EXPECT_EQ(out.Lines, WithRestoreLog(FirstLines(kCompleteLog, c.Lines)));
         ExpectBackups(s, c.Copied);
         EXPECT_FALSE(Exists(Record(s)));
     }
@@ -356,11 +336,6 @@ void AddProgramExtras(const SampleInstall& s, bool olderArchive) {
     ::SetFileAttributesW((t + L"\\versteckt.dat").c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
 }
 
-void RemoveDataFile(const SampleInstall& s, const std::wstring& name) {
-    for (const auto& f : DataFiles())
-        if (name == f.Name) ::DeleteFileW((s.*f.Folder + f.Name).c_str());
-}
-
 TEST(DirectoryRun, ExitOneAfterTheArchiveStepLeavesTheProgramFolderAsItWas) {
     struct Case {
         const char* Name;
@@ -399,13 +374,13 @@ TEST(DirectoryRun, ExitOneAfterTheArchiveStepLeavesTheProgramFolderAsItWas) {
         EXPECT_EQ(out.Exit, 1u);
         EXPECT_TRUE(out.Boxes.empty());
         if (c.Lines) {
-            EXPECT_EQ(out.Lines, Restored(Prefix(c.Lines)));
+            EXPECT_EQ(out.Lines, WithRestoreLog(FirstLines(kCompleteLog, c.Lines)));
         } else {
             // The click takes effect at the next point where the run handles
             // messages, which depends on when it was read.
             ASSERT_GE(out.Lines.size(), 3u + kRestoreLog.size());
             const size_t head = out.Lines.size() - kRestoreLog.size();
-            EXPECT_EQ(out.Lines, Restored(Prefix(head)));
+            EXPECT_EQ(out.Lines, WithRestoreLog(FirstLines(kCompleteLog, head)));
         }
         EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
         EXPECT_FALSE(Exists(Record(s)));
@@ -427,14 +402,13 @@ TEST(DirectoryRun, AbbruchAfterAFailedRecordWriteRestoresTheFolder) {
     HWND main = p.MainWindow();
     ASSERT_TRUE(main);
     ClickButton(main, L"Abbruch");
-    std::vector<std::wstring> lines;
-    std::optional<DWORD> exit;
-    while (!(exit = p.WaitExit(20))) {
-        auto seen = LogLines(main);
-        if (!seen.empty() && ::IsWindow(main)) lines = seen;
-    }
-    EXPECT_EQ(exit, 1u);
-    EXPECT_EQ(lines, Restored(kCompleteLog));
+    FollowOptions follow;
+    follow.PollMs = 20;
+    follow.ReadLog = true;
+    const RunSeen end = FollowRun(p, main, follow);
+    EXPECT_EQ(end.Exit, 1u);
+    EXPECT_TRUE(end.Boxes.empty());
+    EXPECT_EQ(end.Log, WithRestoreLog(kCompleteLog));
     EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
 }
 
@@ -460,7 +434,7 @@ TEST(DirectoryRun, ARestoreThatCannotFinishKeepsTheCompleteArchive) {
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     ::CloseHandle(held);
     EXPECT_EQ(out.Exit, 1u);
-    EXPECT_EQ(out.Lines, Restored(Prefix(10), false));
+    EXPECT_EQ(out.Lines, WithRestoreLog(FirstLines(kCompleteLog, 10), false));
     EXPECT_EQ(ReadBytes(chm), "another program's file");
     EXPECT_EQ(FilesInArchive(s.ProgramDir + L"\\vlmaltinst.zip"), files);
     // Everything else came back, and the mark stays for the next start.
@@ -516,6 +490,6 @@ TEST(DirectoryRun, ClicksAndClosesDuringTheRestoreChangeNothing) {
     if (spam.joinable()) spam.join();
     EXPECT_EQ(out.Exit, 1u);
     ASSERT_GE(out.Lines.size(), 3u + kRestoreLog.size());
-    EXPECT_EQ(out.Lines, Restored(Prefix(out.Lines.size() - kRestoreLog.size())));
+    EXPECT_EQ(out.Lines, WithRestoreLog(FirstLines(kCompleteLog, out.Lines.size() - kRestoreLog.size())));
     EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
 }

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 #include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <functional>
 #include "Automation.h"
 #include "RunLogs.h"
@@ -38,15 +37,7 @@ SampleInstall LayOut(const std::wstring& root, int smallFiles, std::size_t large
     SetLastWrite(s.ProgramDir + L"\\versteckt.dat", even);
     ::SetFileAttributesW((s.ProgramDir + L"\\versteckt.dat").c_str(), FILE_ATTRIBUTE_HIDDEN);
     if (largeBytes) {
-        std::string data(largeBytes, '\0');
-        std::uint64_t x = 0x9E3779B97F4A7C15ull;
-        for (std::size_t i = 0; i + 8 <= data.size(); i += 8) {
-            x ^= x << 13;
-            x ^= x >> 7;
-            x ^= x << 17;
-            std::memcpy(&data[i], &x, 8);
-        }
-        WriteBytes(s.ProgramDir + L"\\gross.bin", data);
+        WriteBytes(s.ProgramDir + L"\\gross.bin", RandomBytes(largeBytes, 1));
         SetLastWrite(s.ProgramDir + L"\\gross.bin", even);
     }
     for (const wchar_t* folder : {L"\\Leer", L"\\Hilfe"}) SetLastWrite(s.ProgramDir + folder, even);

@@ -108,31 +108,18 @@ TEST(LargeFileRun, AFileOver4GiBIsArchivedAndRestoredByteForByte) {
     ASSERT_TRUE(::GetFileAttributesExW(big.c_str(), GetFileExInfoStandard, &made));
 
     Program p(BinDir() + L"\\VLMUpdaterP2_11.exe", L"\"" + s.ProgramDir + L"\"");
-    auto confirm = p.WaitBox();
-    ASSERT_TRUE(confirm);
-    p.Answer(L"&Ja");
-    HWND main = p.MainWindow();
+    HWND main = ConfirmUpdate(p);
     ASSERT_TRUE(main);
     ASSERT_TRUE(WaitFor([&] { return ClientSize(main).cy == 134; }));
     ClickButton(main, L"Weiter");
-    std::optional<DWORD> exit;
-    std::vector<std::wstring> lines;
-    bool sawBox = false;
-    const DWORD end = ::GetTickCount() + 40 * 60 * 1000;
-    while (!(exit = p.WaitExit(200)) && ::GetTickCount() < end) {
-        if (FindBox(p.Pid())) {
-            sawBox = true;
-            if (p.WaitBox(1000)) p.Answer(L"OK");
-            continue;
-        }
-        auto seen = LogLines(main);
-        if (seen.size() >= lines.size() && !seen.empty()) lines = seen;
-    }
-    ASSERT_EQ(exit, 1u);
-    EXPECT_FALSE(sawBox);
-    std::vector<std::wstring> log(kDirectoryRunLog.begin(), kDirectoryRunLog.begin() + 10);
-    log.insert(log.end(), kRestoreLog.begin(), kRestoreLog.end());
-    EXPECT_EQ(lines, log);
+    FollowOptions follow;
+    follow.TimeoutMs = 40 * 60 * 1000;
+    follow.PollMs = 200;
+    follow.ReadLog = true;
+    const RunSeen seen = FollowRun(p, main, follow);
+    ASSERT_EQ(seen.Exit, 1u);
+    EXPECT_TRUE(seen.Boxes.empty());
+    EXPECT_EQ(seen.Log, WithRestoreLog(FirstLines(kDirectoryRunLog, 10)));
 
     WIN32_FILE_ATTRIBUTE_DATA restored{};
     ASSERT_TRUE(::GetFileAttributesExW(big.c_str(), GetFileExInfoStandard, &restored));

@@ -38,23 +38,13 @@ struct RegisteredInstall {
 
 std::wstring Updater() { return BinDir() + L"\\VLMUpdater11.exe"; }
 
-struct RunSeen {
-    std::vector<std::wstring> Log;  // as last seen before the program ended
-    bool BoxShown = false;
-    std::optional<DWORD> Exit;
-};
-
 // Follows a run that needs no answer until the program ends.
-RunSeen FollowRun(Program& p, HWND main) {
-    RunSeen seen;
-    const DWORD end = ::GetTickCount() + 30000;
-    while (!(seen.Exit = p.WaitExit(0)) && ::GetTickCount() < end) {
-        auto lines = LogLines(main);
-        if (lines.size() >= seen.Log.size() && !lines.empty()) seen.Log = lines;
-        if (FindBox(p.Pid())) seen.BoxShown = true;
-        ::Sleep(10);
-    }
-    return seen;
+RunSeen FollowQuietRun(Program& p, HWND main) {
+    FollowOptions follow;
+    follow.TimeoutMs = 30000;
+    follow.PollMs = 10;
+    follow.ReadLog = true;
+    return FollowRun(p, main, follow);
 }
 
 RECT ClientRectOf(HWND parent, HWND child) {
@@ -101,10 +91,10 @@ TEST(RegisteredUpdater, CompleteRunWritesItsRecordAndEndsWithZero) {
         // A second click reaches the run at its first message handling and must
         // not start the sequence again inside it.
         ClickButton(main, L"Weiter");
-        const RunSeen seen = FollowRun(p, main);
+        const RunSeen seen = FollowQuietRun(p, main);
         EXPECT_EQ(seen.Exit, 0u);
         EXPECT_EQ(seen.Log, kCompleteLog);
-        EXPECT_FALSE(seen.BoxShown);
+        EXPECT_TRUE(seen.Boxes.empty());
 
         const std::wstring recordDir = c.Subdir001 ? install.IniDir + L"001\\" : install.IniDir;
         EXPECT_EQ(ReadProfile(recordDir + L"VLM_10_Update.ini", L"Update", L"Erfolg"), L"0");
@@ -187,13 +177,13 @@ TEST(RegisteredUpdater, MissingNkkFileEndsAfterItsAnnouncement) {
     HWND main = p.MainWindow();
     ASSERT_TRUE(main);
     ClickButton(main, L"Weiter");
-    const RunSeen seen = FollowRun(p, main);
+    const RunSeen seen = FollowQuietRun(p, main);
     EXPECT_EQ(seen.Exit, 1u);
-    EXPECT_FALSE(seen.BoxShown);
+    EXPECT_TRUE(seen.Boxes.empty());
     // The announcement of the NKK backup is the last line, but the program ends
     // before it handles another message, so from outside the log is last seen
     // with the subject canon done.
-    EXPECT_EQ(seen.Log, std::vector<std::wstring>(kCompleteLog.begin(), kCompleteLog.begin() + 9));
+    EXPECT_EQ(seen.Log, FirstLines(kCompleteLog, 9));
     EXPECT_TRUE(Exists(install.DataDir + L"VLM_Bkp_FaecherKanon.cdx"));
     // The NKK files before the missing one were copied, the run stopped there.
     EXPECT_TRUE(Exists(install.BaseDir + L"NKK\\VLM_Bkp_NKK_NOTEN.DBF"));

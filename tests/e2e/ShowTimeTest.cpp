@@ -35,8 +35,8 @@ struct ProgramFolder {
     std::wstring Argument() const { return L"\"" + Dir.Path() + L"\\\""; }
 };
 
-// Starts the directory updater on a version-9 folder and confirms.
-void ConfirmUpdate(Program& p) {
+// The directory updater asks before it starts on a version-9 folder: checks the box and confirms.
+void AnswerTheConfirmation(Program& p) {
     auto box = p.WaitBox();
     ASSERT_TRUE(box);
     EXPECT_EQ(box->Title, L"Best\u00e4tigen");
@@ -97,7 +97,7 @@ TEST(DirectoryUpdaterShow, ConfirmedGivesTheCompactWindow) {
         SCOPED_TRACE(fixture);
         ProgramFolder folder(fixture);
         Program p(DirectoryUpdater(), folder.Argument());
-        ConfirmUpdate(p);
+        AnswerTheConfirmation(p);
         HWND main = p.MainWindow();
         ASSERT_TRUE(main);
         EXPECT_EQ(WaitFor([&] { return ClientSize(main).cy == 134; }), true);
@@ -127,7 +127,7 @@ TEST(DirectoryUpdaterShow, ButtonsAndClosingTheWindow) {
         SCOPED_TRACE(c.Name);
         ProgramFolder folder(L"v9_0_65535_7");
         Program p(DirectoryUpdater(), folder.Argument());
-        ConfirmUpdate(p);
+        AnswerTheConfirmation(p);
         HWND main = p.MainWindow();
         ASSERT_TRUE(main);
         c.Act(main);

@@ -31,27 +31,19 @@ struct RunEnd {
 // Starts the run and answers every box with OK. After the error report of a
 // record that cannot be written the window stays open: "Abbruch" ends it.
 RunEnd RunThrough(const Updater& u, const SampleInstall& s) {
-    RunEnd end;
     Program p(BinDir() + L"\\" + u.Exe, u.Directory ? L"\"" + s.ProgramDir + L"\"" : L"");
-    if (u.Directory) {
-        const auto confirm = p.WaitBox();
-        EXPECT_TRUE(confirm);
-        if (!confirm) return end;
-        p.Answer(L"&Ja");
-    }
-    HWND main = p.MainWindow();
+    HWND main = u.Directory ? ConfirmUpdate(p) : p.MainWindow();
     EXPECT_TRUE(main);
-    if (!main) return end;
+    if (!main) return {};
     ClickButton(main, L"Weiter");
-    const DWORD until = ::GetTickCount() + 120000;
-    while (!(end.Exit = p.WaitExit(50)) && ::GetTickCount() < until) {
-        if (!FindBox(p.Pid())) continue;
-        if (const auto box = p.WaitBox(1000)) {
-            end.Boxes.push_back(box->Text);
-            p.Answer(L"OK");
-            if (box->Text.rfind(L"In ", 0) == 0) ClickButton(main, L"Abbruch");
-        }
-    }
+    FollowOptions follow;
+    follow.AfterBox = [main](const BoxSeen& box) {
+        if (box.Text.starts_with(L"In ")) ClickButton(main, L"Abbruch");
+        return false;
+    };
+    const RunSeen seen = FollowRun(p, main, follow);
+    RunEnd end{seen.Exit, {}};
+    for (const BoxSeen& box : seen.Boxes) end.Boxes.push_back(box.Text);
     return end;
 }
 

@@ -17,8 +17,6 @@ namespace {
 const std::vector<std::wstring>& kCompleteLog = kRegisteredRunLog;
 const std::wstring& kAbort = kAbortLine;
 
-std::vector<std::wstring> Prefix(size_t n) { return {kCompleteLog.begin(), kCompleteLog.begin() + n}; }
-
 TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
     struct Case {
         const char* Name;
@@ -38,15 +36,15 @@ TEST(RegisteredVerarbeite, EndsWhereTheFirstStepFails) {
         {"version 9", L"v9_4_0_12", [](const SampleInstall&, RegistryValue&) {}, 1,
          {L"F\u00fcr ein Update muss die Version 10 installiert sein!\n"
           L"Bitte f\u00fchren Sie zuerst ein Update auf diese Version durch!\nDieses Update wird abgebrochen!"},
-         Prefix(1), L""},
+         FirstLines(kCompleteLog, 1), L""},
         {"user logged in", L"v10_1_0_3",
          [](const SampleInstall& s, RegistryValue&) {
              WriteIni(s.DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=$1\r\n");
          },
-         1, {L"Es sind noch Anwender in Velmora angemeldet!" + kAbort}, Prefix(2), L""},
+         1, {L"Es sind noch Anwender in Velmora angemeldet!" + kAbort}, FirstLines(kCompleteLog, 2), L""},
         {"NKK file missing", L"v10_0_0_0",
          [](const SampleInstall& s, RegistryValue&) { ::DeleteFileW((s.NkkDir + L"NKK_Noten.CDX").c_str()); }, 1, {},
-         Prefix(10), L"Sicherung der NKK-Dateien wird erstellt ..."},
+         FirstLines(kCompleteLog, 10), L"Sicherung der NKK-Dateien wird erstellt ..."},
     };
     // clang-format on
     for (const auto& c : cases) {
