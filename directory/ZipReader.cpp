@@ -2,6 +2,7 @@
 #include "ZipReader.h"
 #include <algorithm>
 #include "Fehler.h"
+#include "Heartbeat.h"
 #include "ZipFormat.h"
 
 namespace {
@@ -185,7 +186,10 @@ void ZipReader::ReadCentralDirectory() {
     pending.reserve(entries_.capacity());
     std::uint64_t at = directoryOffset;
     std::vector<unsigned char> variable;
+    // Four reads an entry: for thousands of entries long enough that the
+    // window must go on answering meanwhile.
     for (std::uint64_t i = 0; i < count; ++i) {
+        Heartbeat();
         if (directoryEnd - at < kCentralSize) Refuse(L"Zentralverzeichnis abgeschnitten");
         unsigned char fixed[kCentralSize];
         ReadAt(at, fixed, kCentralSize);
@@ -244,6 +248,7 @@ void ZipReader::ReadCentralDirectory() {
     // Entries lie one after another in the order of the directory, and the last
     // one ends where the directory begins: no entry shares bytes with another.
     for (std::size_t i = 0; i < entries_.size(); ++i) {
+        Heartbeat();
         const std::uint64_t limit = i + 1 < entries_.size() ? entries_[i + 1].HeaderOffset : directoryOffset;
         if (entries_[i].HeaderOffset > limit) Refuse(L"Reihenfolge der Einträge");
         CheckLocalHeader(entries_[i], pending[i].Needed, pending[i].Flags, limit);
