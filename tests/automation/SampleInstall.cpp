@@ -78,18 +78,13 @@ SampleInstall LayOutSample(const std::wstring& root, const std::wstring& program
 
 namespace {
 void Collect(const std::wstring& folder, const std::wstring& prefix, std::vector<std::wstring>& out) {
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((folder + L"\\*").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) return;
-    do {
+    ForEachIn(folder, [&](const WIN32_FIND_DATAW& fd) {
         const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
         if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
             Collect(folder + L"\\" + name, prefix + name + L"\\", out);
         else
             out.push_back(prefix + name);
-    } while (::FindNextFileW(find, &fd));
-    ::FindClose(find);
+    });
 }
 }  // namespace
 

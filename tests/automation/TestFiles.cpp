@@ -71,23 +71,30 @@ std::string Fingerprint(const std::wstring& path) {
     return text;
 }
 
-template <typename Visit>
-void ForEach(const std::wstring& folder, Visit visit) {
+}  // namespace
+
+void ForEachIn(const std::wstring& folder, const std::function<void(const WIN32_FIND_DATAW&)>& visit,
+               const std::wstring& pattern) {
     WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((Long(folder) + L"\\*").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) return;
+    unique_hfind find(::FindFirstFileW((Long(folder) + L"\\" + pattern).c_str(), &fd));
+    if (!find) return;
     do {
         const std::wstring name = fd.cFileName;
         if (name != L"." && name != L"..") visit(fd);
-    } while (::FindNextFileW(find, &fd));
-    ::FindClose(find);
+    } while (::FindNextFileW(find.get(), &fd));
 }
-}  // namespace
+
+std::vector<std::wstring> NamesIn(const std::wstring& folder, const std::wstring& pattern) {
+    std::vector<std::wstring> names;
+    ForEachIn(folder, [&](const WIN32_FIND_DATAW& fd) { names.push_back(fd.cFileName); }, pattern);
+    std::sort(names.begin(), names.end());
+    return names;
+}
 
 void RemoveTree(const std::wstring& folder) {
     std::wstring path = folder;
     while (path.size() > 3 && path.back() == L'\\') path.pop_back();
-    ForEach(path, [&](const WIN32_FIND_DATAW& fd) {
+    ForEachIn(path, [&](const WIN32_FIND_DATAW& fd) {
         const std::wstring full = path + L"\\" + fd.cFileName;
         // A link itself goes, never what it points to. The host tells links
         // for sure: the platform's view depends on its drive letters.
@@ -110,7 +117,7 @@ void RemoveTree(const std::wstring& folder) {
 std::map<std::wstring, std::string> TreeSnapshot(const std::wstring& folder) {
     std::map<std::wstring, std::string> out;
     const auto walk = [&](auto& self, const std::wstring& dir, const std::wstring& rel) -> void {
-        ForEach(dir, [&](const WIN32_FIND_DATAW& fd) {
+        ForEachIn(dir, [&](const WIN32_FIND_DATAW& fd) {
             const std::wstring full = dir + L"\\" + fd.cFileName;
             const std::wstring name = rel + fd.cFileName;
             const std::uint64_t time =

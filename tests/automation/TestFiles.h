@@ -4,6 +4,7 @@
 #include <map>
 #include <optional>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,14 @@ private:
 };
 
 void MakeDirs(const std::wstring& path);
+// Calls visit for everything directly in a folder whose name matches the
+// pattern, "." and ".." left out, at any path length; nothing for a folder
+// that does not exist.
+void ForEachIn(const std::wstring& folder, const std::function<void(const WIN32_FIND_DATAW&)>& visit,
+               const std::wstring& pattern = L"*");
+// The names directly in a folder that match the pattern ("*" for all, or as
+// "vlmaltinst.zip.*.tmp"), sorted; none for a folder that does not exist.
+std::vector<std::wstring> NamesIn(const std::wstring& folder, const std::wstring& pattern = L"*");
 void RemoveTree(const std::wstring& path);
 void WriteBytes(const std::wstring& path, const std::string& bytes);
 // An ini file as Velmora writes it: UTF-16 with a byte-order mark, so that any

@@ -49,15 +49,14 @@ std::wstring StoredName(const std::wstring& path) {
     return find ? data.cFileName : L"";
 }
 
+// The files a path pattern such as "...\Daten\VLM_Bkp_*" finds.
 int CountFiles(const std::wstring& pattern) {
-    WIN32_FIND_DATAW data{};
-    unique_hfind find(::FindFirstFileW(pattern.c_str(), &data));
+    const std::size_t slash = pattern.rfind(L'\\');
     int count = 0;
-    if (find) {
-        do {
-            if (!(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) ++count;
-        } while (::FindNextFileW(find.get(), &data));
-    }
+    ForEachIn(
+        pattern.substr(0, slash),
+        [&](const WIN32_FIND_DATAW& data) { count += !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY); },
+        pattern.substr(slash + 1));
     return count;
 }
 
@@ -422,15 +421,14 @@ TEST(BackupFormHilfePfad, LinksAtTheBackupAreNeverWrittenThrough) {
 
 // Whether every file directly in source is in backup with its content.
 bool AllCopied(const std::wstring& source, const std::wstring& backup) {
-    WIN32_FIND_DATAW data{};
-    unique_hfind find(::FindFirstFileW((source + L"*").c_str(), &data));
-    if (!find) return false;
-    do {
-        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if (!DirectoryExists(source)) return false;
+    bool all = true;
+    ForEachIn(source, [&](const WIN32_FIND_DATAW& data) {
+        if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return;
         const auto original = ReadBytes(source + data.cFileName);
-        if (!original || ReadBytes(backup + data.cFileName) != original) return false;
-    } while (::FindNextFileW(find.get(), &data));
-    return true;
+        if (!original || ReadBytes(backup + data.cFileName) != original) all = false;
+    });
+    return all;
 }
 
 TEST(BackupFormHilfePfad, SucceedsExactlyWhenEveryFileIsInTheBackup) {

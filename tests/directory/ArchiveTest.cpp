@@ -8,6 +8,7 @@
 #include <map>
 #include <vector>
 #include "Archive.h"
+#include "ArchiveFiles.h"
 #include "DirectoryUpdater.h"
 #include "Automation.h"
 #include "Fehler.h"
@@ -21,36 +22,6 @@
 using namespace vlmtest;
 
 namespace {
-
-// Every file and folder below dir with its content and attributes.
-std::map<std::wstring, std::string> Snapshot(const std::wstring& dir, const std::wstring& rel = L"") {
-    std::map<std::wstring, std::string> out;
-    WIN32_FIND_DATAW fd;
-    unique_hfind find(::FindFirstFileW((dir + L"\\*").c_str(), &fd));
-    if (!find) return out;
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring attr = L" [" + std::to_wstring(fd.dwFileAttributes) + L"]";
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            out[rel + name + L"\\" + attr] = "";
-            for (auto& [k, v] : Snapshot(dir + L"\\" + name, rel + name + L"\\")) out[k] = v;
-        } else {
-            out[rel + name + attr] = ReadBytes(dir + L"\\" + name).value_or("<unreadable>");
-        }
-    } while (::FindNextFileW(find.get(), &fd));
-    return out;
-}
-
-// The entry count of a complete archive, from its end record; -1 when the file
-// does not end in one.
-int ArchiveEntries(const std::wstring& path) {
-    const auto bytes = ReadBytes(path);
-    if (!bytes || bytes->size() < 22) return -1;
-    const std::string end = bytes->substr(bytes->size() - 22);
-    if (end.compare(0, 4, "PK\x05\x06") != 0) return -1;
-    return static_cast<unsigned char>(end[10]) | static_cast<unsigned char>(end[11]) << 8;
-}
 
 // Another program's handle on a file, with the given access and sharing.
 struct HeldOpen {
@@ -101,20 +72,6 @@ struct Form : StepRun<DirectoryUpdater> {
     }
 };
 
-// What the step leaves in the temporary folder: nothing of its own.
-std::vector<std::wstring> Listing(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    unique_hfind find(::FindFirstFileW((dir + L"\\*").c_str(), &fd));
-    if (!find) return names;
-    do {
-        const std::wstring name = fd.cFileName;
-        if (name != L"." && name != L"..") names.push_back(name);
-    } while (::FindNextFileW(find.get(), &fd));
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(ArchiveStep, ArchivesEmptiesAndKeepsTheStartIniAndTheArchiveInPlace) {
     Install in;
     MakeDirs(in.Target + L"\\Cache");
@@ -125,19 +82,21 @@ TEST(ArchiveStep, ArchivesEmptiesAndKeepsTheStartIniAndTheArchiveInPlace) {
     // Files an earlier run or another program left in the temporary folder.
     WriteBytes(in.TempArchive, std::string(200000, 'o'));
     WriteBytes(in.Temp + L"\\VelmStart.ini", "[Setup]\r\nIniPfad=D:\\Fremd\\\r\n");
-    const auto tempBefore = Snapshot(in.Temp);
+    const auto tempBefore = TreeSnapshot(in.Temp);
     Form form;
     EXPECT_EQ(form.Save(in.Target), 0);
 
     // The mark stays until the run ends; it names this archive and the folders.
-    EXPECT_EQ(Listing(in.Target), (std::vector<std::wstring>{L"VelmStart.ini", L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
+    EXPECT_EQ(NamesIn(in.Target), (std::vector<std::wstring>{L"VelmStart.ini", L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
     const MarkSeen mark = ReadMark(in.Target);
     EXPECT_TRUE(mark.Readable && mark.ArchiveIsTheRunsOwn);
     EXPECT_EQ(mark.Folders.size(), 3u);  // Cache, Hilfe, Hilfe\Bilder
     EXPECT_EQ(ReadBytes(in.Target + L"\\VelmStart.ini"), Install::kIni);
     // The hidden system folder's file and the read-only file included.
-    EXPECT_EQ(ArchiveEntries(in.Target + L"\\vlmaltinst.zip"), 6);
-    EXPECT_EQ(Snapshot(in.Temp), tempBefore);  // nothing of this run's left, nothing of others' touched
+    const auto entries = ArchiveNames(in.Target + L"\\vlmaltinst.zip");
+    ASSERT_TRUE(entries);
+    EXPECT_EQ(entries->size(), 6u);
+    EXPECT_EQ(TreeSnapshot(in.Temp), tempBefore);  // nothing of this run's left, nothing of others' touched
 }
 
 TEST(ArchiveStep, AFolderWithoutAStartIniGetsNone) {
@@ -147,7 +106,7 @@ TEST(ArchiveStep, AFolderWithoutAStartIniGetsNone) {
     WriteBytes(in.Temp + L"\\VelmStart.ini", "[Setup]\r\nIniPfad=D:\\Fremd\\\r\n");
     Form form;
     EXPECT_EQ(form.Save(in.Target), 0);
-    EXPECT_EQ(Listing(in.Target), (std::vector<std::wstring>{L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
+    EXPECT_EQ(NamesIn(in.Target), (std::vector<std::wstring>{L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
 }
 
 TEST(ArchiveStep, AFolderGivenWithAFinalBackslashKeepsItsNameInTheEntries) {
@@ -165,13 +124,13 @@ TEST(ArchiveStep, AFileHeldOpenForWritingLeavesTheFolderUntouched) {
     // The writer lets others read; the archive step still refuses to read a
     // file that is being written.
     Install in;
-    const auto before = Snapshot(in.Target);
+    const auto before = TreeSnapshot(in.Target);
     HeldOpen writer(in.Target + L"\\Hilfe\\index.htm", GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE);
     ASSERT_TRUE(writer.h);
     Form form;
     EXPECT_EQ(form.Save(in.Target), 1);
-    EXPECT_EQ(Snapshot(in.Target), before);
-    EXPECT_TRUE(Listing(in.Temp).empty());
+    EXPECT_EQ(TreeSnapshot(in.Target), before);
+    EXPECT_TRUE(NamesIn(in.Temp).empty());
 }
 
 TEST(ArchiveStep, AFileThatCannotBeOpenedLeavesTheFolderUntouched) {
@@ -194,13 +153,12 @@ TEST(ArchiveStep, AFileThatCannotBeOpenedLeavesTheFolderUntouched) {
             holder.emplace(path, GENERIC_READ, 0);
             ASSERT_TRUE(holder->h);
         }
-        const auto before = Snapshot(in.Target);
-        ASSERT_TRUE(std::any_of(before.begin(), before.end(),
-                                [](const auto& entry) { return entry.first.rfind(L"Hilfe\\sitzung [", 0) == 0; }));
+        const auto before = TreeSnapshot(in.Target);
+        ASSERT_TRUE(before.count(L"Hilfe\\sitzung"));
         Form form;
         EXPECT_EQ(form.Save(in.Target), 1);
-        EXPECT_EQ(Snapshot(in.Target), before);
-        EXPECT_TRUE(Listing(in.Temp).empty());
+        EXPECT_EQ(TreeSnapshot(in.Target), before);
+        EXPECT_TRUE(NamesIn(in.Temp).empty());
     }
 }
 
@@ -211,11 +169,11 @@ TEST(ArchiveStep, AnArchiveThatCannotBePutInPlaceDeletesNothing) {
     WriteBytes(in.Target + L"\\vlmaltinst.zip", "an earlier archive");
     HeldOpen reader(in.Target + L"\\vlmaltinst.zip", GENERIC_READ, FILE_SHARE_READ);
     ASSERT_TRUE(reader.h);
-    const auto before = Snapshot(in.Target);
+    const auto before = TreeSnapshot(in.Target);
     Form form;
     EXPECT_EQ(form.Save(in.Target), 1);
-    EXPECT_EQ(Snapshot(in.Target), before);  // no partial copy under any name either
-    EXPECT_TRUE(Listing(in.Temp).empty());
+    EXPECT_EQ(TreeSnapshot(in.Target), before);  // no partial copy under any name either
+    EXPECT_TRUE(NamesIn(in.Temp).empty());
 }
 
 TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
@@ -232,16 +190,16 @@ TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
         Install in;
         MakeDirs(in.Target + L"\\Daten");
         WriteBytes(in.Target + L"\\Daten\\VelmUser.ini", "[Benutzer]\r\nUserZahl=0\r\n");
-        const auto before = Snapshot(in.Target);
+        const auto before = TreeSnapshot(in.Target);
         Form form;
         // Another spelling of the same folder: other letter case, "/" and "..".
         form.R.Session.*field.Member = in.Root.Path() + L"\\PROG\\Hilfe/..\\daten\\";
         EXPECT_EQ(form.Save(in.Target), 1);
-        EXPECT_EQ(Snapshot(in.Target), before);
-        EXPECT_TRUE(Listing(in.Temp).empty());
+        EXPECT_EQ(TreeSnapshot(in.Target), before);
+        EXPECT_TRUE(NamesIn(in.Temp).empty());
     }
     Install in;
-    const auto before = Snapshot(in.Target);
+    const auto before = TreeSnapshot(in.Target);
     const std::wstring inner = in.Target + L"\\Temp\\";
     MakeDirs(inner);
     ::SetEnvironmentVariableW(L"TMP", inner.c_str());
@@ -249,7 +207,7 @@ TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
     Form form;
     EXPECT_EQ(form.Save(in.Target), 1);
     ::RemoveDirectoryW(inner.c_str());
-    EXPECT_EQ(Snapshot(in.Target), before);
+    EXPECT_EQ(TreeSnapshot(in.Target), before);
 }
 
 TEST(ArchiveStep, NamesTheProgramFolderByItsFullPathOrRefusesIt) {
@@ -332,31 +290,12 @@ unique_hfile OpenForReading(const std::wstring& path) {
         ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
-std::map<std::wstring, std::string> Contents(const std::wstring& archive) {
-    std::map<std::wstring, std::string> out;
-    ZipReader reader(archive);
-    for (const auto& e : reader.Entries()) {
-        std::string& content = out[e.WideName];
-        EXPECT_TRUE(reader.Extract(e, [&](const unsigned char* p, std::size_t n) {
-            content.append(reinterpret_cast<const char*>(p), n);
-            return true;
-        })) << testing::PrintToString(e.WideName);
-    }
-    return out;
-}
-
-std::string Noise(std::size_t size) {
-    std::string s(size, '\0');
-    for (std::size_t i = 0; i < size; ++i) s[i] = static_cast<char>((i * 7919) >> 5 ^ i >> 13);
-    return s;
-}
-
 // The walk hands over the handle it opened and checked: the file is read from
 // its start, whatever the caller did with the file pointer.
 TEST(ZipWriter, ArchivesTheHandlesItIsGivenFromTheirStart) {
     TempDir root{L"zh"};
     const std::map<std::wstring, std::string> files = {
-        {L"klein.txt", "klein, aber da"}, {L"leer.txt", ""}, {L"gross.bin", Noise(3 * ZipWriter::WholeFileLimit + 12345)}};
+        {L"klein.txt", "klein, aber da"}, {L"leer.txt", ""}, {L"gross.bin", RandomBytes(3 * ZipWriter::WholeFileLimit + 12345, 1)}};
     {
         ZipWriter archive(root / L"a.zip", ZipWriter::DefaultBufferSize, 2);
         for (const auto& [name, content] : files) {
@@ -368,7 +307,7 @@ TEST(ZipWriter, ArchivesTheHandlesItIsGivenFromTheirStart) {
         }
         archive.Close();
     }
-    EXPECT_TRUE(Contents(root / L"a.zip") == files);
+    EXPECT_TRUE(ArchiveContents(root / L"a.zip") == files);
 }
 
 // A file that ends before the size it was added with is archived as read,
@@ -377,7 +316,7 @@ TEST(ZipWriter, ArchivesAFileShorterThanItsSizeAsRead) {
     for (const std::size_t real : {std::size_t{100}, ZipWriter::WholeFileLimit + 5000}) {
         SCOPED_TRACE(real);
         TempDir root{L"zs"};
-        const std::string content = Noise(real);
+        const std::string content = RandomBytes(real, 2);
         WriteBytes(root / L"kurz.bin", content);
         WriteBytes(root / L"danach.txt", "danach");
         {
@@ -387,7 +326,7 @@ TEST(ZipWriter, ArchivesAFileShorterThanItsSizeAsRead) {
             archive.AddFile(root / L"danach.txt", L"danach.txt");
             archive.Close();
         }
-        EXPECT_TRUE(Contents(root / L"a.zip") ==
+        EXPECT_TRUE(ArchiveContents(root / L"a.zip") ==
                     (std::map<std::wstring, std::string>{{L"kurz.bin", content}, {L"danach.txt", "danach"}}));
     }
 }

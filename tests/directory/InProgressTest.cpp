@@ -9,20 +9,6 @@ using namespace vlmtest;
 
 namespace {
 
-std::vector<std::wstring> Names(const std::wstring& dir) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((dir + L"\\*").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do {
-        const std::wstring n = fd.cFileName;
-        if (n != L"." && n != L"..") names.push_back(n);
-    } while (::FindNextFileW(find, &fd));
-    ::FindClose(find);
-    std::sort(names.begin(), names.end());
-    return names;
-}
-
 TEST(InProgressMark, NamesItsArchiveAndTheFolders) {
     TempDir root(L"mark");
     const std::wstring dir = root.Path();
@@ -33,7 +19,7 @@ TEST(InProgressMark, NamesItsArchiveAndTheFolders) {
         {L"F\u00e4cher \u2013 \u00dcbersicht", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY, FILETIME{}},
     };
     WriteMark(dir, folders);
-    EXPECT_EQ(Names(dir), (std::vector<std::wstring>{L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
+    EXPECT_EQ(NamesIn(dir), (std::vector<std::wstring>{L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
 
     MarkSeen seen = ReadMark(dir);
     EXPECT_TRUE(seen.Present && seen.Readable && seen.ArchiveIsTheRunsOwn);
@@ -96,16 +82,16 @@ TEST(InProgressLeftovers, OnlyTheRunsOwnPatternsGo) {
 
     // Without an interrupted restore the restore's partial files are left alone.
     RemoveLeftovers(dir, false);
-    EXPECT_EQ(Names(dir),
+    EXPECT_EQ(NamesIn(dir),
               (std::vector<std::wstring>{L"Hilfe", L"Velmora10.EXE", L"vlmaltinst.zip", L"vlmaltinst.zip.12.tmpx",
                                          L"vlmaltinst.zip.alt.tmp", L"~vlm9_3.tmp"}));
-    EXPECT_EQ(Names(dir + L"\\Hilfe").size(), 4u);
+    EXPECT_EQ(NamesIn(dir + L"\\Hilfe").size(), 4u);
 
     RemoveLeftovers(dir, true);
-    EXPECT_EQ(Names(dir), (std::vector<std::wstring>{L"Hilfe", L"Velmora10.EXE", L"vlmaltinst.zip",
+    EXPECT_EQ(NamesIn(dir), (std::vector<std::wstring>{L"Hilfe", L"Velmora10.EXE", L"vlmaltinst.zip",
                                                      L"vlmaltinst.zip.12.tmpx", L"vlmaltinst.zip.alt.tmp"}));
-    EXPECT_EQ(Names(dir + L"\\Hilfe"), (std::vector<std::wstring>{L"Bilder", L"vlmaltinst.zip.5.tmp", L"~vlmx_1.tmp"}));
-    EXPECT_TRUE(Names(dir + L"\\Hilfe\\Bilder").empty());
+    EXPECT_EQ(NamesIn(dir + L"\\Hilfe"), (std::vector<std::wstring>{L"Bilder", L"vlmaltinst.zip.5.tmp", L"~vlmx_1.tmp"}));
+    EXPECT_TRUE(NamesIn(dir + L"\\Hilfe\\Bilder").empty());
 }
 
 TEST(InProgressLeftovers, ALinkIsNeitherFollowedNorRemoved) {

@@ -29,16 +29,6 @@ void SetTime(const std::wstring& path, int day) {
     SetLastWrite(path, st);
 }
 
-// Content that deflate cannot shrink much, so that a large file spans chunks.
-std::string Noise(size_t size, unsigned seed) {
-    std::string s(size, '\0');
-    for (auto& c : s) {
-        seed = seed * 1103515245u + 12345u;
-        c = static_cast<char>(seed >> 16);
-    }
-    return s;
-}
-
 // Root\Prog is the program folder; Root\outside stands for everything else on
 // the disk and must never change.
 struct Sandbox {
@@ -55,19 +45,16 @@ struct Sandbox {
     // Removes everything from the program folder except the named files, as
     // the archive step's deletion does.
     void Empty(const std::vector<std::wstring>& keep = {L"vlmaltinst.zip"}) const {
-        WIN32_FIND_DATAW fd;
-        HANDLE find = ::FindFirstFileW((Target + L"\\*").c_str(), &fd);
-        do {
+        ForEachIn(Target, [&](const WIN32_FIND_DATAW& fd) {
             const std::wstring name = fd.cFileName;
-            if (name == L"." || name == L".." || std::find(keep.begin(), keep.end(), name) != keep.end()) continue;
+            if (std::find(keep.begin(), keep.end(), name) != keep.end()) return;
             const std::wstring full = Target + L"\\" + name;
             ::SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
             if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
                 RemoveTree(full);
             else
                 ::DeleteFileW(full.c_str());
-        } while (::FindNextFileW(find, &fd));
-        ::FindClose(find);
+        });
     }
 };
 
@@ -95,13 +82,13 @@ void LayOutProgram(const Sandbox& s) {
     MakeDirs(t + L"\\Hilfe\\Bilder");
     MakeDirs(t + L"\\Leer\\Auch leer");
     MakeDirs(t + L"\\Cache");
-    WriteBytes(t + L"\\Velmora10.EXE", Noise(700000, 1));
+    WriteBytes(t + L"\\Velmora10.EXE", RandomBytes(700000, 1));
     WriteBytes(t + L"\\VelmStart.ini", "[Setup]\r\nIniPfad=C:\\Ini\\\r\n");
     WriteBytes(t + L"\\Hilfe\\index.htm", "<html>Hilfe</html>");
-    WriteBytes(t + L"\\Hilfe\\Bilder\\logo.png", Noise(3000, 2));
+    WriteBytes(t + L"\\Hilfe\\Bilder\\logo.png", RandomBytes(3000, 2));
     WriteBytes(t + L"\\Hilfe\\\u00dcbersicht \u00e4\u00f6\u00fc.txt", "Umlaute");
     WriteBytes(t + L"\\Cache\\x.tmp", "cache");
-    WriteBytes(t + L"\\Gro\u00df.dat", Noise(ZipReader::ChunkSize * 3 + 17, 3));
+    WriteBytes(t + L"\\Gro\u00df.dat", RandomBytes(ZipReader::ChunkSize * 3 + 17, 3));
     WriteBytes(t + L"\\leer.txt", "");
     int day = 0;
     for (const wchar_t* f :
@@ -384,7 +371,7 @@ TEST(ZipReader, ReadsWhatZipWriterWrites) {
 }
 
 TEST(ZipReader, ReadsZip64RecordsAndExtraFields) {
-    const std::string big = Noise(ZipReader::ChunkSize + 5, 9);
+    const std::string big = RandomBytes(ZipReader::ChunkSize + 5, 9);
     for (const bool zip64End : {false, true}) {
         SCOPED_TRACE(zip64End ? "Zip64 end record" : "classic end record");
         TempDir root{L"z64"};
@@ -406,7 +393,7 @@ TEST(Restore, RefusesDamagedOrForeignArchivesWithoutWritingAnything) {
     // Each case damages a valid two-entry archive the way a reader must catch.
     // An archive whose records are damaged is refused as a whole; an entry
     // whose data is damaged is refused alone.
-    const std::vector<RawEntry> entries = {{"Prog/a.txt", "erster Eintrag"}, {"Prog/Hilfe/b.txt", Noise(5000, 4)}};
+    const std::vector<RawEntry> entries = {{"Prog/a.txt", "erster Eintrag"}, {"Prog/Hilfe/b.txt", RandomBytes(5000, 4)}};
     const std::string valid = BuildArchive(entries);
     const std::size_t central = CentralOffset(valid);
     const std::size_t second = 30 + entries[0].Name.size() + RawDeflate(entries[0].Content).size();

@@ -26,11 +26,7 @@ std::string SlowToDeflate(std::size_t size, std::uint64_t seed) {
 // Whether the step's archive, still under its name of its own
 // ("vlmaltinst.zip.<pid>.tmp"), is being written in the program folder.
 bool PartialArchiveExists(const std::wstring& programDir) {
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((programDir + L"\\vlmaltinst.zip.*.tmp").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) return false;
-    ::FindClose(find);
-    return true;
+    return !NamesIn(programDir, L"vlmaltinst.zip.*.tmp").empty();
 }
 
 TEST(ArchiveStep, TheWindowIsNeverTakenForHungAndAQueuedClickWaitsForTheStepsEnd) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <functional>
+#include "ArchiveFiles.h"
 #include "Automation.h"
 #include "RunLogs.h"
 #include "SampleInstall.h"
@@ -44,24 +45,9 @@ SampleInstall LayOut(const std::wstring& root, int smallFiles, std::size_t large
     return s;
 }
 
-// Names in folder that begin with prefix and end with ".tmp".
-std::vector<std::wstring> Named(const std::wstring& folder, const std::wstring& prefix) {
-    std::vector<std::wstring> names;
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((folder + L"\\" + prefix + L"*.tmp").c_str(), &fd);
-    if (find == INVALID_HANDLE_VALUE) return names;
-    do names.push_back(fd.cFileName);
-    while (::FindNextFileW(find, &fd));
-    ::FindClose(find);
-    return names;
-}
-
 // Entry names as ListTree names the files: without the first component, sorted.
 std::vector<std::wstring> AsFiles(std::vector<std::wstring> names) {
-    for (auto& n : names) {
-        n = n.substr(n.find(L'/') + 1);
-        std::replace(n.begin(), n.end(), L'/', L'\\');
-    }
+    for (auto& n : names) n = EntryFileName(n);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -171,7 +157,7 @@ TEST(InterruptedRun, TheNextStartPutsTheOldInstallationBackBeforeItAsks) {
         EXPECT_EQ(box->Title, L"Best\u00e4tigen");
         // Back byte for byte, with times and attributes, before the question.
         EXPECT_EQ(TreeSnapshot(s.ProgramDir), before);
-        EXPECT_TRUE(Named(TempFolder(), L"vlmaltinst").empty());
+        EXPECT_TRUE(NamesIn(TempFolder(), L"vlmaltinst*.tmp").empty());
         if (!c.AnswerYes) {
             again.Answer(L"&Nein");
             EXPECT_EQ(again.WaitExit(), 1u);
@@ -209,13 +195,13 @@ TEST(InterruptedRun, KilledWhilePlacingTheArchiveLeavesNothingForTheNextArchive)
         ASSERT_TRUE(killer.Ready());
         ClickButton(main, L"Weiter");
         while (!p.WaitExit(0)) {
-            if (!Named(s.ProgramDir, L"vlmaltinst.zip.").empty()) {
+            if (!NamesIn(s.ProgramDir, L"vlmaltinst.zip.*.tmp").empty()) {
                 killer.Now();
                 p.WaitExit(10000);
                 break;
             }
         }
-        caught = !Named(s.ProgramDir, L"vlmaltinst.zip.").empty();
+        caught = !NamesIn(s.ProgramDir, L"vlmaltinst.zip.*.tmp").empty();
         if (!caught) {
             // Too late: the run went on; put the installation back for the next try.
             Program undo(Updater(), Argument(s));
@@ -229,15 +215,15 @@ TEST(InterruptedRun, KilledWhilePlacingTheArchiveLeavesNothingForTheNextArchive)
 
     Program again(Updater(), Argument(s));
     ASSERT_TRUE(again.WaitBox(60000));
-    EXPECT_TRUE(Named(s.ProgramDir, L"vlmaltinst.zip.").empty());
-    EXPECT_TRUE(Named(TempFolder(), L"vlmaltinst").empty());
+    EXPECT_TRUE(NamesIn(s.ProgramDir, L"vlmaltinst.zip.*.tmp").empty());
+    EXPECT_TRUE(NamesIn(TempFolder(), L"vlmaltinst*.tmp").empty());
     EXPECT_EQ(ListTree(s.ProgramDir), files);
     again.Answer(L"&Ja");
     EXPECT_EQ(RunToTheEnd(again), 0u);
     const auto names = ArchiveNames(s.ProgramDir + L"\\vlmaltinst.zip");
     ASSERT_TRUE(names);
     EXPECT_EQ(AsFiles(*names), files);
-    EXPECT_TRUE(Named(TempFolder(), L"vlmaltinst").empty());
+    EXPECT_TRUE(NamesIn(TempFolder(), L"vlmaltinst*.tmp").empty());
 }
 
 }  // namespace
