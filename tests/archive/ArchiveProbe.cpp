@@ -26,6 +26,7 @@
 #include "Archive.h"
 #include "DirectoryUpdater.h"
 #include "Fehler.h"
+#include "Files.h"
 #include "Haupt.h"
 #include "ZipWriter.h"
 
@@ -96,18 +97,13 @@ std::string Timing(double wall0, double cpu0) {
 void List(const std::wstring& dir, std::string& out) {
     out += "{\"list\":" + Json(dir) + ",\"entries\":[";
     std::vector<std::wstring> folders;
-    WIN32_FIND_DATAW fd;
-    HANDLE find = ::FindFirstFileW((dir + L"\\*.*").c_str(), &fd);
     bool first = true;
-    if (find != INVALID_HANDLE_VALUE) {
-        do {
-            const std::wstring name = fd.cFileName;
-            if (name == L"." || name == L"..") continue;
-            out += (first ? "[" : ",[") + Json(name) + "," + std::to_string(fd.dwFileAttributes) + "]";
-            first = false;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) folders.push_back(dir + L"\\" + name);
-        } while (::FindNextFileW(find, &fd));
-        ::FindClose(find);
+    FolderListing list(dir);
+    while (const WIN32_FIND_DATAW* fd = list.Next()) {
+        const std::wstring name = fd->cFileName;
+        out += (first ? "[" : ",[") + Json(name) + "," + std::to_string(fd->dwFileAttributes) + "]";
+        first = false;
+        if (fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) folders.push_back(dir + L"\\" + name);
     }
     out += "]}\n";
     for (const auto& f : folders) List(f, out);
