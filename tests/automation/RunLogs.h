@@ -2,6 +2,7 @@
 // updater reads: shared by the step tests and the end-to-end tests.
 #pragma once
 #include <windows.h>
+#include <algorithm>
 #include <cstddef>
 #include <string>
 #include <vector>
@@ -50,9 +51,11 @@ inline const std::vector<std::wstring> kRestoreLog = {
 };
 inline const std::wstring kRestoreFailedLine = L"Fehler bei der Wiederherstellung des Alt-Programms";
 
-// The first n lines of a run's log.
+// The first n lines of a run's log; all of it when n is larger, so that a
+// count taken from what a run showed compares unequal instead of reading
+// past the end.
 inline std::vector<std::wstring> FirstLines(const std::vector<std::wstring>& log, size_t n) {
-    return {log.begin(), log.begin() + static_cast<std::ptrdiff_t>(n)};
+    return {log.begin(), log.begin() + static_cast<std::ptrdiff_t>(std::min(n, log.size()))};
 }
 
 // The log of a run that fails after its archive step emptied the program
