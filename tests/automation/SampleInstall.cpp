@@ -2,6 +2,8 @@
 #include <windows.h>
 #include <algorithm>
 #include <stdexcept>
+#include "Automation.h"
+#include "RunLogs.h"
 #include "TestFiles.h"
 
 namespace vlmtest {
@@ -31,9 +33,8 @@ std::string SomeContent(const std::wstring& name, size_t size) {
     bytes.resize(size);
     return bytes;
 }
-}  // namespace
 
-SampleInstall LayOutSample(const std::wstring& root, const std::wstring& programFile, int loggedInUsers) {
+SampleInstall SamplePaths(const std::wstring& root) {
     SampleInstall s;
     s.Root = root;
     s.ProgramDir = root + L"\\Programm";
@@ -43,13 +44,18 @@ SampleInstall LayOutSample(const std::wstring& root, const std::wstring& program
     s.FormsDir = s.BaseDir + L"Formulare\\";
     s.NkkDir = s.BaseDir + L"NKK\\";
     s.AidsDir = s.BaseDir + L"Formulierungen\\";
-    for (const auto& dir :
-         {s.ProgramDir + L"\\Hilfe\\Bilder", s.IniDir, s.DataDir, s.FormsDir, s.NkkDir, s.AidsDir + L"Archiv"})
-        MakeDirs(dir);
+    return s;
+}
 
+void WriteStartIni(const SampleInstall& s) {
+    WriteIni(s.ProgramDir + L"\\VelmStart.ini", L"[Setup]\r\nIniPfad=" + s.IniDir + L"\r\n");
+}
+
+void LayOutProgramFolder(const SampleInstall& s, const std::wstring& programFile) {
+    MakeDirs(s.ProgramDir + L"\\Hilfe\\Bilder");
     if (!::CopyFileW(programFile.c_str(), (s.ProgramDir + L"\\Velmora10.EXE").c_str(), FALSE))
         throw std::runtime_error("cannot copy the program file");
-    WriteIni(s.ProgramDir + L"\\VelmStart.ini", L"[Setup]\r\nIniPfad=" + s.IniDir + L"\r\n");
+    WriteStartIni(s);
     WriteBytes(s.ProgramDir + L"\\Velmora.chm", SomeContent(L"Hilfe", 40000));
     WriteBytes(s.ProgramDir + L"\\Hilfe\\index.htm", "<html><body>Hilfe</body></html>\r\n");
     WriteBytes(s.ProgramDir + L"\\Hilfe\\Bilder\\logo.png",
@@ -66,14 +72,82 @@ SampleInstall LayOutSample(const std::wstring& root, const std::wstring& program
         when.wMinute = static_cast<WORD>(when.wMinute + 3);
         SetLastWrite(s.ProgramDir + item, when);
     }
+}
 
+void LayOutIniAndData(const SampleInstall& s, int loggedInUsers) {
+    for (const auto& dir : {s.IniDir, s.DataDir, s.FormsDir, s.NkkDir, s.AidsDir + L"Archiv"}) MakeDirs(dir);
     WriteIni(s.IniDir + L"velmora.ini", L"[Setup]\r\nDatenverzeichnis=" + s.DataDir + L"\r\n");
     WriteIni(s.DataDir + L"VelmUser.ini", L"[Benutzer]\r\nUserZahl=" + std::to_wstring(loggedInUsers) + L"\r\n");
     for (const auto& file : DataFiles()) WriteBytes(s.*file.Folder + file.Name, SomeContent(file.Name, 3000));
     WriteBytes(s.AidsDir + L"Zeugnisbemerkungen.txt", SomeContent(L"Bemerkungen", 2000));
     WriteBytes(s.AidsDir + L"Arbeitsverhalten.txt", SomeContent(L"Arbeitsverhalten", 1500));
     WriteBytes(s.AidsDir + L"Archiv\\alt.txt", SomeContent(L"alt", 100));
+}
+
+// A property of an msiexec command line, quoted for folders with blanks.
+std::wstring Property(const wchar_t* name, const std::wstring& value) {
+    return std::wstring(L" ") + name + L"=\"" + value + L"\"";
+}
+}  // namespace
+
+SampleInstall LayOutSample(const std::wstring& root, const std::wstring& programFile, int loggedInUsers) {
+    const SampleInstall s = SamplePaths(root);
+    LayOutProgramFolder(s, programFile);
+    LayOutIniAndData(s, loggedInUsers);
     return s;
+}
+
+unsigned long RunMsiexec(const std::wstring& arguments) {
+    std::wstring system(MAX_PATH, L'\0');
+    system.resize(::GetSystemDirectoryW(system.data(), MAX_PATH));
+    Program msiexec(system + L"\\msiexec.exe", arguments);
+    const auto code = msiexec.WaitExit(120000);
+    if (!code) throw std::runtime_error("msiexec did not finish: " + WideToUtf8(arguments));
+    return *code;
+}
+
+std::optional<std::wstring> RegisteredInstallLocation() {
+    HKEY key;
+    if (::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kInstallPropertiesKey, 0, KEY_READ | kInstallerView, &key) != ERROR_SUCCESS)
+        return std::nullopt;
+    std::wstring value(1024, L'\0');
+    DWORD size = static_cast<DWORD>(value.size() * sizeof(wchar_t)), type = 0;
+    const LONG rc =
+        ::RegQueryValueExW(key, L"InstallLocation", nullptr, &type, reinterpret_cast<BYTE*>(value.data()), &size);
+    ::RegCloseKey(key);
+    if (rc != ERROR_SUCCESS || type != REG_SZ) return std::wstring();
+    value.resize(size / sizeof(wchar_t));
+    while (!value.empty() && value.back() == L'\0') value.pop_back();
+    return value;
+}
+
+InstalledSample::InstalledSample(const std::wstring& root, const std::wstring& fixture, int loggedInUsers)
+    : Sample(SamplePaths(root)) {
+    LayOutIniAndData(Sample, loggedInUsers);
+    // The package is copied next to the sample first, so that msiexec is handed
+    // a short path wherever the build tree lies.
+    const std::wstring package = root + L"\\Velmora.msi";
+    if (!::CopyFileW((BinDir() + L"\\fixtures\\Velmora_" + fixture + L".msi").c_str(), package.c_str(), FALSE))
+        throw std::runtime_error("cannot copy the installation package of " + WideToUtf8(fixture));
+    RemoveCommand = std::wstring(L"/x ") + kProductCode + L" /qn";
+    // A product left installed by a run that was stopped would turn this
+    // installation into a repair of that one.
+    if (RegisteredInstallLocation()) RunMsiexec(RemoveCommand);
+    const std::wstring folder = Sample.ProgramDir + L"\\";
+    InstallCommand = L"/i \"" + package + L"\" /qn ALLUSERS=1" + Property(L"INSTALLDIR", folder) +
+                     Property(L"ARPINSTALLLOCATION", folder);
+    const unsigned long code = RunMsiexec(InstallCommand);
+    if (code != 0)
+        throw std::runtime_error("msiexec " + WideToUtf8(InstallCommand) + " ended with " + std::to_string(code));
+    WriteStartIni(Sample);
+}
+
+InstalledSample::~InstalledSample() {
+    try {
+        RunMsiexec(RemoveCommand);
+    } catch (const std::exception&) {
+        // The next installation removes what is left.
+    }
 }
 
 namespace {

@@ -197,6 +197,31 @@ int RunHostCommand(const std::wstring& commandLine) {
     return code;
 }
 
+std::wstring EnvironmentVariable(const std::wstring& name) {
+    std::wstring value(256, L'\0');
+    for (;;) {
+        const DWORD n = ::GetEnvironmentVariableW(name.c_str(), value.data(), static_cast<DWORD>(value.size()));
+        if (n < value.size()) {
+            value.resize(n);
+            return value;
+        }
+        value.resize(n);  // n is the size needed, its NUL included
+    }
+}
+
+std::wstring CurrentFolder() {
+    std::wstring folder(256, L'\0');
+    for (;;) {
+        const DWORD n = ::GetCurrentDirectoryW(static_cast<DWORD>(folder.size()), folder.data());
+        if (n == 0) throw std::runtime_error("no current folder");
+        if (n < folder.size()) {
+            folder.resize(n);
+            return folder;
+        }
+        folder.resize(n);
+    }
+}
+
 std::wstring HostPath(const std::wstring& path) {
     using UnixName = char*(__cdecl*)(const wchar_t*);
     static const auto unixName = reinterpret_cast<UnixName>(

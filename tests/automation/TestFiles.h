@@ -72,6 +72,11 @@ int RunHostCommand(const std::wstring& commandLine);
 // StartHostScript writes the script to path and starts it, without waiting.
 std::wstring HostScriptStem(const std::wstring& kind);
 void StartHostScript(const std::wstring& path, const std::string& script);
+// An environment variable of this process at any length; empty when unset.
+// Those Wine passes on name host paths (WINEPREFIX), as long as the clone's.
+std::wstring EnvironmentVariable(const std::wstring& name);
+// This process's current folder at any length: the test's build folder.
+std::wstring CurrentFolder();
 // The host's own path of a Windows path.
 std::wstring HostPath(const std::wstring& path);
 // A symbolic link of the host's file system, which the platform shows as a link

@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 #include "Automation.h"
+#include "RunLogs.h"
 #include "SampleInstall.h"
 #include "TestFiles.h"
 
@@ -174,20 +175,26 @@ int wmain(int argc, wchar_t** argv) {
 
     Print(L"");
     Print(L"== VLMUpdater11: Update der registrierten Version-10-Installation");
-    const SampleInstall reg = LayOutSample(root + L"\\Registriert", Fixture(L"v10_0_0_0"));
     DWORD regExit;
+    SampleInstall reg;
+    std::wstring removal;
     {
-        RegistryValue location(
-            HKEY_LOCAL_MACHINE,
-            L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Installer\\UserData\\S-1-5-18\\Products\\"
-            L"7D2E91B04C6A3F58E0B1D2C3A4958F76\\InstallProperties",
-            L"InstallLocation", KEY_WOW64_64KEY);
-        location.SetString(reg.ProgramDir + L"\\");
-        Print(L"  Registriert mit InstallLocation " + reg.ProgramDir + L"\\");
+        // Installed by Windows Installer as on a school's computer; the updater
+        // finds it through the installer's registration alone.
+        InstalledSample installed(root + L"\\Registriert", L"v10_0_0_0");
+        reg = installed.Sample;
+        removal = installed.RemoveCommand;
+        Print(L"  Installiert mit Windows Installer: msiexec " + installed.InstallCommand);
+        Print(L"  Registriert (HKLM\\" + std::wstring(kInstallPropertiesKey) + L"):");
+        Print(L"    InstallLocation=" + RegisteredInstallLocation().value_or(L"(fehlt)"));
+        Print(L"  Programmordner:");
+        for (const auto& name : ListTree(reg.ProgramDir)) Print(L"    " + name);
         Program p(BinDir() + L"\\VLMUpdater11.exe", L"");
         regExit = Drive(p, L"VLMUpdater11", false);
     }
     Print(L"  Exit-Code: " + std::to_wstring(regExit));
+    Print(L"  Entfernt mit Windows Installer: msiexec " + removal + L" (registriert danach: " +
+          (RegisteredInstallLocation() ? L"ja" : L"nein") + L")");
     PrintBackups(reg);
     PrintRecord(reg.IniDir + L"VLM_10_Update.ini");
     return dirExit == 0 && regExit == 0 ? 0 : 1;

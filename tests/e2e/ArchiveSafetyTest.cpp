@@ -345,9 +345,7 @@ TEST(ArchiveSafety, AFolderNameThePlatformWouldChangeIsNeverEmptied) {
 struct DriveAlias {
     std::wstring Link;
     DriveAlias(wchar_t letter, const std::wstring& folder) {
-        wchar_t prefix[MAX_PATH]{};
-        ::GetEnvironmentVariableW(L"WINEPREFIX", prefix, MAX_PATH);
-        Link = std::wstring(prefix) + L"/dosdevices/" + static_cast<wchar_t>(::towlower(letter)) + L":";
+        Link = EnvironmentVariable(L"WINEPREFIX") + L"/dosdevices/" + static_cast<wchar_t>(::towlower(letter)) + L":";
         RunHostCommand(L"/bin/ln -sfn \"" + HostPath(folder) + L"\" \"" + Link + L"\"");
     }
     ~DriveAlias() { RunHostCommand(L"/bin/rm -f \"" + Link + L"\""); }
@@ -413,9 +411,7 @@ TEST(ArchiveSafety, AVelmoraFolderInsideTheProgramFolderIsFoundUnderAnyName) {
         }
 
         // The updater inherits the temporary folder.
-        wchar_t savedTmp[MAX_PATH]{}, savedTemp[MAX_PATH]{};
-        ::GetEnvironmentVariableW(L"TMP", savedTmp, MAX_PATH);
-        ::GetEnvironmentVariableW(L"TEMP", savedTemp, MAX_PATH);
+        const std::wstring savedTmp = EnvironmentVariable(L"TMP"), savedTemp = EnvironmentVariable(L"TEMP");
         if (!temp.empty()) {
             ::SetEnvironmentVariableW(L"TMP", temp.c_str());
             ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
@@ -424,8 +420,8 @@ TEST(ArchiveSafety, AVelmoraFolderInsideTheProgramFolderIsFoundUnderAnyName) {
         {
             Program p(Updater(), L"\"" + argument + L"\"");
             if (!temp.empty()) {
-                ::SetEnvironmentVariableW(L"TMP", savedTmp);
-                ::SetEnvironmentVariableW(L"TEMP", savedTemp);
+                ::SetEnvironmentVariableW(L"TMP", savedTmp.c_str());
+                ::SetEnvironmentVariableW(L"TEMP", savedTemp.c_str());
             }
             end = RunThrough(p);
         }

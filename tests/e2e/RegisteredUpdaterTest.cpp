@@ -1,7 +1,8 @@
 // The registered-installation updater end to end: a Velmora installation
-// registered with the installer in the test prefix, the real program driven as a
-// person would.
+// installed by Windows Installer in the test prefix, the real program driven as
+// a person would.
 #include <gtest/gtest.h>
+#include <optional>
 #include "Automation.h"
 #include "RunLogs.h"
 #include "SampleInstall.h"
@@ -14,25 +15,32 @@ namespace {
 const wchar_t* const kInstallProperties = kInstallPropertiesKey;
 const std::vector<std::wstring>& kCompleteLog = kRegisteredRunLog;
 
-// The sample installation, registered for all users while the object lives;
-// with subdir001 its main ini lies in the ini folder's "001" sub-folder.
+// The sample installation, installed for all users by Windows Installer while
+// the object lives, or only laid out and not registered; with subdir001 its
+// main ini lies in the ini folder's "001" sub-folder.
 struct RegisteredInstall {
     TempDir Root{L"reg"};
+    std::optional<InstalledSample> Installed;
     SampleInstall Sample;
     std::wstring ProgramDir, IniDir, BaseDir, DataDir;
-    RegistryValue Registration{HKEY_LOCAL_MACHINE, kInstallProperties, L"InstallLocation", kInstallerView};
 
-    RegisteredInstall(const std::wstring& programFixture, bool subdir001 = false, int users = 0, bool registered = true)
-        : Sample(LayOutSample(Root.Path(), Fixture(programFixture), users)),
-          ProgramDir(Sample.ProgramDir + L"\\"),
-          IniDir(Sample.IniDir),
-          BaseDir(Sample.BaseDir),
-          DataDir(Sample.DataDir) {
+    RegisteredInstall(const std::wstring& programFixture, bool subdir001 = false, int users = 0, bool registered = true) {
+        if (registered) {
+            Installed.emplace(Root.Path(), programFixture, users);
+            Sample = Installed->Sample;
+        } else {
+            Sample = LayOutSample(Root.Path(), Fixture(programFixture), users);
+        }
+        ProgramDir = Sample.ProgramDir + L"\\";
+        IniDir = Sample.IniDir;
+        BaseDir = Sample.BaseDir;
+        DataDir = Sample.DataDir;
         if (subdir001) {
             MakeDirs(IniDir + L"001");
             EXPECT_TRUE(::MoveFileW((IniDir + L"velmora.ini").c_str(), (IniDir + L"001\\velmora.ini").c_str()));
         }
-        if (registered) Registration.SetString(ProgramDir);
+        // What the updater is to find: the installer's own registration.
+        EXPECT_EQ(RegisteredInstallLocation(), registered ? std::optional(ProgramDir) : std::nullopt);
     }
 };
 
@@ -81,7 +89,7 @@ TEST(RegisteredUpdater, CompleteRunWritesItsRecordAndEndsWithZero) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         RegisteredInstall install(L"v10_0_0_0", c.Subdir001, c.Users);
-        // Registered in the 64-bit view only, as the installer does.
+        // Nothing in the 32-bit view, which the updater must not read instead.
         RegistryValue view32(HKEY_LOCAL_MACHINE, kInstallProperties, L"InstallLocation", KEY_WOW64_32KEY);
         view32.Delete();
         Program p(Updater(), L"");
@@ -120,7 +128,9 @@ TEST(RegisteredUpdater, RefusalsShowTheirBoxAndEndWithOne) {
         bool Registered;
         std::wstring Box;
         std::vector<std::wstring> Log;
-        bool Only32BitView = false;  // registered where only a 32-bit process looks without the 64-bit flag
+        // written by hand where only a 32-bit process looks without the 64-bit
+        // flag, a place no installer registers in
+        bool Only32BitView = false;
     };
     const std::wstring notFound =
         L"Das Installationsverzeichnis von Velmora konnte nicht ermittelt werden!\nDas Update wird abgebrochen!";
