@@ -120,9 +120,10 @@ std::wstring StatusText(HWND main) {
     return status ? TextOf(status) : std::wstring();
 }
 
+// The log's own visibility, so that it reads the same in a window not shown.
 bool LogVisible(HWND main) {
     HWND log = ChildOfClass(main, L"RICHEDIT50W");
-    return log && ::IsWindowVisible(log);
+    return log && (::GetWindowLongW(log, GWL_STYLE) & WS_VISIBLE);
 }
 
 SIZE ClientSize(HWND window) {
