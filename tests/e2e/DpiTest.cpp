@@ -1,6 +1,9 @@
 // Both real programs at the display scales in common use, set in the test
 // prefix before each start: every size and the log's font scale with the
 // dots per inch, and a complete run ends as it does at 96.
+// The scale holds for every program the prefix starts meanwhile: the
+// registry lock of this test program (tests/CMakeLists.txt) keeps the other
+// tests' programs from starting until it is put back.
 #include <gtest/gtest.h>
 #include "Automation.h"
 #include "RunLogs.h"
