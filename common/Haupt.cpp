@@ -3,6 +3,7 @@
 #include <richedit.h>
 #include <exception>
 #include <new>
+#include <utility>
 #include "Fehler.h"
 #include "ResourceIds.h"
 
@@ -21,10 +22,57 @@ HFONT MakeTahoma(int pixelHeight, BYTE charset) {
     return ::CreateFontIndirectW(&lf);
 }
 
-// Copies the given glyphs of the image list into a new list for one button.
+// The dots per inch of the monitor the window is on, where the platform keeps
+// one per window (Windows 10 1607 on); before that the system's one setting,
+// which is what a system-aware program is given.
+UINT WindowDpi(HWND window) {
+    using GetDpiForWindowFn = UINT(WINAPI*)(HWND);
+    static const auto getDpiForWindow = reinterpret_cast<GetDpiForWindowFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleW(L"user32.dll"), "GetDpiForWindow")));
+    if (getDpiForWindow) {
+        if (const UINT dpi = getDpiForWindow(window)) return dpi;
+    }
+    WindowDC screen(nullptr);
+    const int dpi = ::GetDeviceCaps(screen.get(), LOGPIXELSY);
+    return dpi > 0 ? static_cast<UINT>(dpi) : USER_DEFAULT_SCREEN_DPI;
+}
+
+// The glyph strips the build draws, one per common display scale. A window
+// uses the largest that is not above its scaled glyph size, at its own size:
+// a stretched glyph would blur.
+struct GlyphStrip {
+    int Size;
+    int Resource;
+};
+constexpr GlyphStrip kGlyphStrips[] = {
+    {16, IDB_ILBUTTON}, {20, IDB_ILBUTTON125}, {24, IDB_ILBUTTON150}, {32, IDB_ILBUTTON200}};
+
+GlyphStrip StripFor(int size) {
+    GlyphStrip chosen = kGlyphStrips[0];
+    for (const GlyphStrip& strip : kGlyphStrips)
+        if (strip.Size <= size) chosen = strip;
+    return chosen;
+}
+
+// The three glyphs of the strip for the size as one image list; null when it
+// cannot be made.
+HIMAGELIST LoadGlyphs(HINSTANCE instance, int size) {
+    const GlyphStrip strip = StripFor(size);
+    unique_himagelist list(::ImageList_Create(strip.Size, strip.Size, ILC_COLOR32 | ILC_MASK, 3, 0));
+    unique_hgdiobj bitmap(
+        ::LoadImageW(instance, MAKEINTRESOURCEW(strip.Resource), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
+    if (!list || !bitmap || ::ImageList_AddMasked(list.get(), static_cast<HBITMAP>(bitmap.get()), kGlyphKey) < 0)
+        return nullptr;
+    return list.release();
+}
+
+// Copies the given glyphs of the image list into a new list for one button;
+// null when it cannot be made.
 HIMAGELIST ButtonImages(HIMAGELIST source, std::initializer_list<int> glyphs) {
-    HIMAGELIST list = ::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, static_cast<int>(glyphs.size()), 0);
-    if (!list) RaiseError(L"Die Schaltfl\u00e4chenbilder konnten nicht erstellt werden");
+    int cx = 0, cy = 0;
+    ::ImageList_GetIconSize(source, &cx, &cy);
+    HIMAGELIST list = ::ImageList_Create(cx, cy, ILC_COLOR32 | ILC_MASK, static_cast<int>(glyphs.size()), 0);
+    if (!list) return nullptr;
     for (int glyph : glyphs) {
         unique_hicon icon(::ImageList_GetIcon(source, glyph, ILD_TRANSPARENT));
         ::ImageList_ReplaceIcon(list, -1, icon.get());
@@ -45,10 +93,10 @@ LRESULT CALLBACK LogProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     return result;
 }
 
-void AttachImages(HWND button, HIMAGELIST images) {
+void AttachImages(HWND button, HIMAGELIST images, int rightMargin) {
     BUTTON_IMAGELIST bil{};
     bil.himl = images;
-    bil.margin = RECT{0, 0, 4, 0};
+    bil.margin = RECT{0, 0, rightMargin, 0};
     bil.uAlign = BUTTON_IMAGELIST_ALIGN_RIGHT;
     ::SendMessageW(button, BCM_SETIMAGELIST, 0, reinterpret_cast<LPARAM>(&bil));
 }
@@ -105,41 +153,27 @@ void TFHaupt::CreateForm(HINSTANCE instance, FormHandlers& handlers) {
     Handle = ::CreateWindowExW(exStyle, kClassName, Design.Caption, style, at.x, at.y, width, height, nullptr, nullptr,
                                instance, this);
     if (!Handle) RaiseError(L"Das Hauptfenster konnte nicht erstellt werden");
+    // Made where the design places it, the window knows the monitor it is on:
+    // it takes that monitor's scale before it is ever shown.
+    dpi_ = WindowDpi(Handle);
     CreateControls(instance);
+    SetClientSize(Scaled(Design.ClientWidth), Scaled(Design.ClientHeight));
+    CentreWindow();
     LayoutControls();
     Dispatch(&TFHaupt::FormCreate);
 }
 
 void TFHaupt::CreateControls(HINSTANCE instance) {
-    formFont_.reset(MakeTahoma(11, DEFAULT_CHARSET));
-    buttonFont_.reset(MakeTahoma(13, DEFAULT_CHARSET));
-    ::SendMessageW(Handle, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_.get()), FALSE);
-
-    ILButton.reset(::ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 3, 0));
-    if (!ILButton) RaiseError(L"Die Schaltfl\u00e4chenbilder konnten nicht erstellt werden");
-    {
-        unique_hgdiobj strip(
-            ::LoadImageW(instance, MAKEINTRESOURCEW(IDB_ILBUTTON), IMAGE_BITMAP, 0, 0, LR_CREATEDIBSECTION));
-        if (!strip) RaiseError(L"Die Schaltfl\u00e4chenbilder konnten nicht geladen werden");
-        ::ImageList_AddMasked(ILButton.get(), static_cast<HBITMAP>(strip.get()), kGlyphKey);
-    }
-    abbruchImages_.reset(ButtonImages(ILButton.get(), {0}));
-    // Per-state list: normal, hot, pressed, disabled, defaulted, stylus-hot.
-    weiterImages_.reset(ButtonImages(ILButton.get(), {1, 1, 1, 2, 1, 1}));
-
+    // Placed by LayoutControls; fonts and glyphs come with the scale (ApplyDpi).
     auto makeButton = [&](const ControlPlace& p, const wchar_t* caption, int id, DWORD extra) {
-        HWND b = ::CreateWindowExW(0, WC_BUTTONW, caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | extra, p.Left, p.Top,
-                                   p.Width, p.Height, Handle, reinterpret_cast<HMENU>(INT_PTR(id)), instance, nullptr);
-        ::SendMessageW(b, WM_SETFONT, reinterpret_cast<WPARAM>(buttonFont_.get()), FALSE);
-        return b;
+        return ::CreateWindowExW(0, WC_BUTTONW, caption, WS_CHILD | WS_VISIBLE | WS_TABSTOP | extra, p.Left, p.Top,
+                                 p.Width, p.Height, Handle, reinterpret_cast<HMENU>(INT_PTR(id)), instance, nullptr);
     };
     auto makeLog = [&] {
         REd_Ergebnis = ::CreateWindowExW(
             WS_EX_CLIENTEDGE, MSFTEDIT_CLASS, L"",
             WS_CHILD | WS_VISIBLE | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_WANTRETURN, 0, 0,
             Design.ClientWidth, LogHeight, Handle, nullptr, instance, nullptr);
-        logFont_.reset(MakeTahoma(11, ANSI_CHARSET));
-        ::SendMessageW(REd_Ergebnis, WM_SETFONT, reinterpret_cast<WPARAM>(logFont_.get()), FALSE);
         ::SendMessageW(REd_Ergebnis, EM_SETTEXTMODE, TM_PLAINTEXT, 0);
         richEditProc = reinterpret_cast<WNDPROC>(
             ::SetWindowLongPtrW(REd_Ergebnis, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&LogProc)));
@@ -152,35 +186,94 @@ void TFHaupt::CreateControls(HINSTANCE instance) {
     BtAbbruch = makeButton(Design.BtAbbruch, L"Abbruch", IDCANCEL, BS_PUSHBUTTON);
     BtWeiter = makeButton(Design.BtWeiter, L"Weiter", IDOK, BS_DEFPUSHBUTTON);
     if (!Design.LogFirstInTabOrder) makeLog();
-    AttachImages(BtAbbruch, abbruchImages_.get());
-    AttachImages(BtWeiter, weiterImages_.get());
 
     SBStatus = ::CreateWindowExW(0, STATUSCLASSNAMEW, L"",
                                  WS_CHILD | WS_VISIBLE | CCS_NOPARENTALIGN | CCS_NORESIZE | CCS_NODIVIDER, 0, 0,
                                  Design.ClientWidth, StatusHeight, Handle, nullptr, instance, nullptr);
-    int parts[1] = {StatusPanelWidth};
-    ::SendMessageW(SBStatus, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
-    ::SendMessageW(SBStatus, WM_SETFONT, reinterpret_cast<WPARAM>(formFont_.get()), FALSE);
+    if (!ApplyDpi(dpi_)) RaiseError(L"Die Schaltfl\u00e4chenbilder konnten nicht geladen werden");
 }
 
-// Buttons keep their distance to the right edge; the log and the status bar are
-// docked to the bottom edge in the order of the design.
+int TFHaupt::Scaled(int designPixels) const {
+    return ::MulDiv(designPixels, static_cast<int>(dpi_), USER_DEFAULT_SCREEN_DPI);
+}
+
+// The fonts, the glyphs and the status panel for the scale. The controls take
+// the new ones before the old ones go; when the glyphs cannot be made, the
+// present ones stay and the answer is false.
+bool TFHaupt::ApplyDpi(UINT dpi) {
+    dpi_ = dpi;
+    unique_hgdiobj formFont(MakeTahoma(Scaled(11), DEFAULT_CHARSET));
+    unique_hgdiobj buttonFont(MakeTahoma(Scaled(13), DEFAULT_CHARSET));
+    unique_hgdiobj logFont(MakeTahoma(Scaled(11), ANSI_CHARSET));
+    auto setFont = [](HWND control, const unique_hgdiobj& font) {
+        ::SendMessageW(control, WM_SETFONT, reinterpret_cast<WPARAM>(font.get()), TRUE);
+    };
+    setFont(Handle, formFont);
+    setFont(SBStatus, formFont);
+    setFont(BtAbbruch, buttonFont);
+    setFont(BtWeiter, buttonFont);
+    setFont(REd_Ergebnis, logFont);
+    formFont_ = std::move(formFont);
+    buttonFont_ = std::move(buttonFont);
+    logFont_ = std::move(logFont);
+    int parts[1] = {Scaled(StatusPanelWidth)};
+    ::SendMessageW(SBStatus, SB_SETPARTS, 1, reinterpret_cast<LPARAM>(parts));
+
+    const auto instance = reinterpret_cast<HINSTANCE>(::GetWindowLongPtrW(Handle, GWLP_HINSTANCE));
+    unique_himagelist glyphs(LoadGlyphs(instance, Scaled(GlyphSize)));
+    if (!glyphs) return false;
+    unique_himagelist abbruch(ButtonImages(glyphs.get(), {0}));
+    // Per-state list: normal, hot, pressed, disabled, defaulted, stylus-hot.
+    unique_himagelist weiter(ButtonImages(glyphs.get(), {1, 1, 1, 2, 1, 1}));
+    if (!abbruch || !weiter) return false;
+    AttachImages(BtAbbruch, abbruch.get(), Scaled(GlyphMargin));
+    AttachImages(BtWeiter, weiter.get(), Scaled(GlyphMargin));
+    ILButton = std::move(glyphs);
+    abbruchImages_ = std::move(abbruch);
+    weiterImages_ = std::move(weiter);
+    return true;
+}
+
+// Moved to a monitor of another scale, or the scale changed: the window takes
+// the rectangle the platform suggests and lays itself out again at the new
+// scale, in the layout it shows. The log keeps its text, and nothing here
+// moves the focus.
+void TFHaupt::OnDpiChanged(UINT dpi, const RECT& suggested) {
+    ApplyDpi(dpi);
+    ::SetWindowPos(Handle, nullptr, suggested.left, suggested.top, suggested.right - suggested.left,
+                   suggested.bottom - suggested.top, SWP_NOZORDER | SWP_NOACTIVATE);
+    if (!compactClientHeight_) return;  // not laid out by FormShow yet: the design's layout
+    if (logHeight_ == 0) {
+        SetCompactHeight();
+    } else {
+        // A later run's height builds on the compact one at this scale. The
+        // directory updater's window may have been resized by the user since:
+        // it keeps the suggested height.
+        compactClientHeight_ = CompactHeight();
+        if (Design.RunOuterHeight) SetRunHeight();
+    }
+}
+
+// Buttons keep their distance to the right edge (at the design's client width
+// they stand where the design has them); the log and the status bar are docked
+// to the bottom edge in the order of the design. All at the window's scale.
 void TFHaupt::LayoutControls() {
     RECT client;
     ::GetClientRect(Handle, &client);
     const int width = client.right, height = client.bottom;
     auto placeButton = [&](HWND b, const ControlPlace& p) {
-        int right = Design.ClientWidth - (p.Left + p.Width);
-        ::MoveWindow(b, width - right - p.Width, p.Top, p.Width, p.Height, TRUE);
+        const int right = Scaled(Design.ClientWidth) - Scaled(p.Left) - Scaled(p.Width);
+        ::MoveWindow(b, width - right - Scaled(p.Width), Scaled(p.Top), Scaled(p.Width), Scaled(p.Height), TRUE);
     };
     placeButton(BtAbbruch, Design.BtAbbruch);
     placeButton(BtWeiter, Design.BtWeiter);
+    const int status = Scaled(StatusHeight), log = Scaled(logHeight_);
     if (Design.StatusBelowLog) {
-        ::MoveWindow(SBStatus, 0, height - StatusHeight, width, StatusHeight, TRUE);
-        ::MoveWindow(REd_Ergebnis, 0, height - StatusHeight - logHeight_, width, logHeight_, TRUE);
+        ::MoveWindow(SBStatus, 0, height - status, width, status, TRUE);
+        ::MoveWindow(REd_Ergebnis, 0, height - status - log, width, log, TRUE);
     } else {
-        ::MoveWindow(REd_Ergebnis, 0, height - logHeight_, width, logHeight_, TRUE);
-        ::MoveWindow(SBStatus, 0, height - logHeight_ - StatusHeight, width, StatusHeight, TRUE);
+        ::MoveWindow(REd_Ergebnis, 0, height - log, width, log, TRUE);
+        ::MoveWindow(SBStatus, 0, height - log - status, width, status, TRUE);
     }
 }
 
@@ -188,6 +281,16 @@ void TFHaupt::SetLogVisible(bool visible, int height) {
     logHeight_ = height;
     LayoutControls();
     ::ShowWindow(REd_Ergebnis, visible ? SW_SHOW : SW_HIDE);
+}
+
+void TFHaupt::SetClientSize(int width, int height) {
+    RECT outer, client;
+    ::GetWindowRect(Handle, &outer);
+    ::GetClientRect(Handle, &client);
+    const int frameWidth = (outer.right - outer.left) - client.right;
+    const int frameHeight = (outer.bottom - outer.top) - client.bottom;
+    ::SetWindowPos(Handle, nullptr, 0, 0, width + frameWidth, height + frameHeight,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void TFHaupt::SetClientHeight(int height) {
@@ -263,6 +366,9 @@ LRESULT TFHaupt::HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam) {
         return MAKELRESULT(IDOK, DC_HASDEFID);
     case WM_SIZE:
         if (BtAbbruch) LayoutControls();
+        return 0;
+    case WM_DPICHANGED:
+        OnDpiChanged(HIWORD(wParam), *reinterpret_cast<const RECT*>(lParam));
         return 0;
     case WM_CLOSE:
         OnEvent(FormEvent::Close);
@@ -343,18 +449,32 @@ void TFHaupt::ShowCompact() {
     ProcessMessages();
     ClearLog();
     SetLogVisible(false, 0);
-    if (Design.CompactOuterHeight)
-        SetOuterHeight(Design.CompactOuterHeight);
-    else  // the buttons, the status line and a margin
-        SetClientHeight(Design.BtAbbruch.Top + Design.BtAbbruch.Height + StatusHeight + 40);
-    compactClientHeight_ = ClientHeight();
+    SetCompactHeight();
     if (Design.CentreWhenCompact) CentreWindow();
 }
 
 void TFHaupt::ShowLog() {
     SetLogVisible(true, LogHeight);
-    if (Design.RunOuterHeight)
-        SetOuterHeight(Design.RunOuterHeight);
+    SetRunHeight();
+}
+
+// The buttons, the status line and a margin.
+int TFHaupt::CompactHeight() const {
+    return Scaled(Design.BtAbbruch.Top) + Scaled(Design.BtAbbruch.Height) + Scaled(StatusHeight) +
+           Scaled(CompactMargin);
+}
+
+void TFHaupt::SetCompactHeight() {
+    if (Design.CompactOuterHeight)
+        SetOuterHeight(Scaled(Design.CompactOuterHeight));
     else
-        SetClientHeight(compactClientHeight_ + LogHeight);
+        SetClientHeight(CompactHeight());
+    compactClientHeight_ = ClientHeight();
+}
+
+void TFHaupt::SetRunHeight() {
+    if (Design.RunOuterHeight)
+        SetOuterHeight(Scaled(Design.RunOuterHeight));
+    else
+        SetClientHeight(compactClientHeight_ + Scaled(LogHeight));
 }

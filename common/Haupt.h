@@ -10,7 +10,9 @@
 #include "RunWindow.h"
 #include "UpdateRun.h"
 
-// Placement of one control in design pixels (96 dpi).
+// Placement of one control in design pixels (96 dpi). Every design size is
+// scaled to the window's dpi on its own, rounded to the nearest pixel
+// (TFHaupt::Scaled); a size made of several is the sum of its scaled parts.
 struct ControlPlace {
     int Left, Top, Width, Height;
 };
@@ -27,7 +29,7 @@ struct FormDesign {
     int ClientWidth, ClientHeight;
     ControlPlace BtAbbruch, BtWeiter;
     // The compact state at the end of FormShow and the run's layout, as outer
-    // window heights; 0 lets the client area decide: compact, it just holds
+    // window heights in design pixels; 0 lets the client area decide: compact, it just holds
     // the buttons and the status line, and the run adds the log to that.
     int CompactOuterHeight = 0, RunOuterHeight = 0;
     bool CentreWhenCompact = false;
@@ -61,6 +63,9 @@ public:
     static constexpr int LogHeight = 180;
     static constexpr int StatusHeight = 19;
     static constexpr int StatusPanelWidth = 380;
+    static constexpr int CompactMargin = 40;  // below the status line in the compact state
+    static constexpr int GlyphSize = 16;
+    static constexpr int GlyphMargin = 4;  // right of a button's glyph
 
     explicit TFHaupt(const FormDesign& design) : Design(design) {}
     ~TFHaupt();
@@ -91,8 +96,12 @@ public:
     static inline void (*EndHook)(int exitCode) = nullptr;
     // The report of an error no step result foresaw.
     void ShowDefaultErrorReport(const std::wstring& message);
-    // The client height of the compact state, once it stands.
+    // The client height of the compact state, once it stands, in the window's
+    // real pixels.
     int CompactClientHeight() const { return compactClientHeight_; }
+    // The window's dots per inch, and a size of the design at that scale.
+    UINT Dpi() const { return dpi_; }
+    int Scaled(int designPixels) const;
 
     const FormDesign& Design;
 
@@ -115,12 +124,18 @@ private:
     void BtWeiterClick();
     void BtAbbruchClick();
     void CreateControls(HINSTANCE instance);
+    bool ApplyDpi(UINT dpi);  // fonts and glyphs for the scale
+    void OnDpiChanged(UINT dpi, const RECT& suggested);
     void LayoutControls();
     void OnCommand(int id, int code);
     void ClearLog();
     void SetLogVisible(bool visible, int height);
+    void SetClientSize(int width, int height);
     void SetClientHeight(int height);
     void SetOuterHeight(int height);
+    int CompactHeight() const;  // the compact state's client height at the present scale
+    void SetCompactHeight();
+    void SetRunHeight();
     void CentreWindow();  // for the window's present size, where the design places it
     int ClientHeight() const;
     POINT CentredOrigin(int width, int height) const;
@@ -131,8 +146,9 @@ private:
     unique_hgdiobj formFont_;
     unique_hgdiobj buttonFont_;
     unique_hgdiobj logFont_;
-    int logHeight_ = LogHeight;
+    int logHeight_ = LogHeight;  // design pixels
     int compactClientHeight_ = 0;
+    UINT dpi_ = USER_DEFAULT_SCREEN_DPI;
     FormState state_ = FormState::Created;
     bool weiterDeferred_ = false, closeDeferred_ = false;
 };

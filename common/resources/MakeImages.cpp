@@ -1,5 +1,6 @@
 // Host-side generator for the application icon (VLMApp.ico) and the image-list
-// strip of button glyphs (ILButton.bmp). The pictures are drawn from simple
+// strips of button glyphs (ILButton.bmp at 16 pixels, ILButton125/150/200.bmp
+// for the larger display scales). The pictures are drawn from simple
 // geometry so they can be tweaked here instead of in a paint program.
 //
 // Usage: MakeImages <output-folder>
@@ -14,6 +15,7 @@
 #include <numbers>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace {
@@ -140,9 +142,17 @@ Canvas drawIcon() {
 
 constexpr Colour kKey = rgb(255, 0, 255);
 
-void drawCross(Canvas& c, int ox) {
-    c.shade(ox, 0, ox + 16, 16, [ox](double x, double y) -> Colour {
-        x -= ox;
+// The glyphs are drawn in a 16-unit square; a glyph of size pixels maps each
+// pixel centre into it, so that every scale gets the same shapes with edges
+// as sharp as at 16 pixels.
+template <class F>
+void shadeGlyph(Canvas& c, int ox, int size, F paint) {
+    const double unit = 16.0 / size;
+    c.shade(ox, 0, ox + size, size, [=](double x, double y) { return paint((x - ox) * unit, y * unit); });
+}
+
+void drawCross(Canvas& c, int ox, int size) {
+    shadeGlyph(c, ox, size, [](double x, double y) -> Colour {
         const double d = std::min(segmentDistance(x, y, 3, 3, 13, 13), segmentDistance(x, y, 13, 3, 3, 13));
         return d <= 1.0 ? rgb(228, 36, 36) : d <= 1.9 ? rgb(140, 0, 0) : kClear;
     });
@@ -152,9 +162,8 @@ struct ButtonTones {
     Colour rim, body, highlight, arrow;
 };
 
-void drawButton(Canvas& c, int ox, ButtonTones tones) {
-    c.shade(ox, 0, ox + 16, 16, [ox, tones](double x, double y) -> Colour {
-        x -= ox;
+void drawButton(Canvas& c, int ox, int size, ButtonTones tones) {
+    shadeGlyph(c, ox, size, [tones](double x, double y) -> Colour {
         const double d = std::hypot(x - 8.0, y - 8.0);
         if (d > 7.1) return kClear;
         if (d > 6.1) return tones.rim;
@@ -166,11 +175,12 @@ void drawButton(Canvas& c, int ox, ButtonTones tones) {
     });
 }
 
-Canvas drawGlyphs() {
-    Canvas c(48, 16);
-    drawCross(c, 0);
-    drawButton(c, 16, {rgb(20, 100, 30), rgb(50, 170, 60), rgb(110, 210, 110), rgb(255, 255, 255)});
-    drawButton(c, 32, {rgb(96, 96, 96), rgb(150, 150, 150), rgb(190, 190, 190), rgb(238, 238, 238)});
+// The strip of the three glyphs, each size by size pixels.
+Canvas drawGlyphs(int size) {
+    Canvas c(3 * size, size);
+    drawCross(c, 0, size);
+    drawButton(c, size, size, {rgb(20, 100, 30), rgb(50, 170, 60), rgb(110, 210, 110), rgb(255, 255, 255)});
+    drawButton(c, 2 * size, size, {rgb(96, 96, 96), rgb(150, 150, 150), rgb(190, 190, 190), rgb(238, 238, 238)});
     for (Colour& p : c.px)
         if (p == kClear) p = kKey;
     return c;
@@ -291,7 +301,10 @@ int main(int argc, char** argv) {
         const std::filesystem::path dir = argv[1];
         std::filesystem::create_directories(dir);
         save(dir / "VLMApp.ico", encodeIcon(drawIcon()));
-        save(dir / "ILButton.bmp", encodeBitmap(drawGlyphs()));
+        // One strip per common display scale (100, 125, 150 and 200 %).
+        for (const auto& [size, name] : {std::pair{16, "ILButton.bmp"}, std::pair{20, "ILButton125.bmp"},
+                                         std::pair{24, "ILButton150.bmp"}, std::pair{32, "ILButton200.bmp"}})
+            save(dir / name, encodeBitmap(drawGlyphs(size)));
     } catch (const std::exception& e) {
         std::fprintf(stderr, "MakeImages: %s\n", e.what());
         return 1;

@@ -1,7 +1,9 @@
 #include "Automation.h"
+#include <richedit.h>
 #include <string>
 #include <iterator>
 #include <stdexcept>
+#include "Raii.h"
 #include "TestFiles.h"
 
 namespace vlmtest {
@@ -118,9 +120,10 @@ std::wstring StatusText(HWND main) {
     return status ? TextOf(status) : std::wstring();
 }
 
+// The log's own visibility, so that it reads the same in a window not shown.
 bool LogVisible(HWND main) {
     HWND log = ChildOfClass(main, L"RICHEDIT50W");
-    return log && ::IsWindowVisible(log);
+    return log && (::GetWindowLongW(log, GWL_STYLE) & WS_VISIBLE);
 }
 
 SIZE ClientSize(HWND window) {
@@ -133,6 +136,40 @@ SIZE OuterSize(HWND window) {
     RECT r;
     ::GetWindowRect(window, &r);
     return SIZE{r.right - r.left, r.bottom - r.top};
+}
+
+RECT RectInClient(HWND parent, HWND child) {
+    RECT r{};
+    ::GetWindowRect(child, &r);
+    ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
+    return r;
+}
+
+HWND ButtonOf(HWND parent, const std::wstring& caption) {
+    for (HWND c : Children(parent))
+        if (ClassOf(c) == L"Button" && TextOf(c) == caption) return c;
+    return nullptr;
+}
+
+// EM_GETCHARFORMAT writes to memory of the control's process: the format is
+// passed through a page there.
+int LogFontPixels(HWND main, UINT dpi) {
+    HWND log = ChildOfClass(main, L"RICHEDIT50W");
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(log, &pid);
+    unique_handle process(::OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, pid));
+    if (!log || !process) return 0;
+    void* remote = ::VirtualAllocEx(process.get(), nullptr, sizeof(CHARFORMAT2W), MEM_COMMIT, PAGE_READWRITE);
+    if (!remote) return 0;
+    CHARFORMAT2W format{};
+    format.cbSize = sizeof(format);
+    DWORD_PTR answer = 0;
+    const bool read = ::WriteProcessMemory(process.get(), remote, &format, sizeof(format), nullptr) &&
+                      ::SendMessageTimeoutW(log, EM_GETCHARFORMAT, SCF_DEFAULT, reinterpret_cast<LPARAM>(remote),
+                                            SMTO_ABORTIFHUNG, 10000, &answer) &&
+                      ::ReadProcessMemory(process.get(), remote, &format, sizeof(format), nullptr);
+    ::VirtualFreeEx(process.get(), remote, 0, MEM_RELEASE);
+    return read && (format.dwMask & CFM_SIZE) ? ::MulDiv(format.yHeight, static_cast<int>(dpi), 1440) : 0;
 }
 
 HWND FocusedWindow(HWND main) {

@@ -40,6 +40,14 @@ std::wstring StatusText(HWND main);
 bool LogVisible(HWND main);
 SIZE ClientSize(HWND window);
 SIZE OuterSize(HWND window);
+// A child's rectangle in its parent's client coordinates.
+RECT RectInClient(HWND parent, HWND child);
+// The button with exactly this caption among the window's children, or null.
+HWND ButtonOf(HWND parent, const std::wstring& caption);
+// The character height in pixels of the log's text, read from the log's own
+// process; 0 when the control does not answer. The rich-edit control answers
+// in twips, converted at its process's system dpi, which is given.
+int LogFontPixels(HWND main, UINT dpi);
 // The window that has the keyboard focus in the window's thread (the window
 // itself or one of its controls), or null.
 HWND FocusedWindow(HWND main);

@@ -2,6 +2,7 @@
 // it the way a person would (or lets the person click, with --interactive) and
 // prints what happened. With --shots DIR it also saves pictures of the windows.
 #include <windows.h>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -45,8 +46,11 @@ void Shot(HWND window, const std::wstring& name) {
     HGDIOBJ old = ::SelectObject(memory, bitmap);
     ::BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY);
     ::GdiFlush();
-    const bool alive = ::IsWindow(window);
     const DWORD stride = ((w * 3 + 3) / 4) * 4, size = stride * h;
+    // A window on its way out may still exist but show nothing: a picture
+    // that is black all over keeps the earlier one.
+    const auto* first = static_cast<const unsigned char*>(bits);
+    const bool alive = ::IsWindow(window) && std::any_of(first, first + size, [](unsigned char b) { return b; });
     BITMAPFILEHEADER fh{};
     fh.bfType = 0x4D42;
     fh.bfOffBits = sizeof(fh) + sizeof(bi.bmiHeader);
