@@ -69,7 +69,8 @@ int CopyFilesBelow(const std::wstring& source, const std::wstring& base, const s
     if (!DirectoryExists(destination) && !::CreateDirectoryW(destination.c_str(), nullptr)) return LastErrorResult();
     // Made just now by name: it must still be a plain folder.
     if (!NoLinkBelow(base, relative)) return ERROR_ACCESS_DENIED;
-    FolderListing list(source);
+    // A folder of many small files takes a while: the window answers meanwhile.
+    FolderListing list(source, true);
     while (const WIN32_FIND_DATAW* data = list.Next()) {
         const std::wstring name = data->cFileName;
         if (data->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
