@@ -425,10 +425,15 @@ Reaction TFHaupt::Decide(FormState state, FormEvent event, bool closeOffered) {
     case FormState::ShowTime:
         return event == FormEvent::Abbruch ? Reaction::EndWithOne : Reaction::Defer;
     case FormState::Compact:
-    case FormState::StoppedByError:
         return event == FormEvent::Weiter    ? Reaction::Run
                : event == FormEvent::Abbruch ? Reaction::EndWithOne
                                              : Reaction::CloseWindow;
+    case FormState::StoppedByError:
+        // The run did not finish: closing must not tell the installer to go on.
+        return event == FormEvent::Weiter ? Reaction::Run : Reaction::EndWithOne;
+    case FormState::ShowFailed:
+        // A run now would skip the check and the confirmation it depends on.
+        return event == FormEvent::Weiter ? Reaction::Ignore : Reaction::EndWithOne;
     case FormState::Running:
         return event == FormEvent::Weiter ? Reaction::Ignore : Reaction::EndWithOne;
     case FormState::Ending:

@@ -45,7 +45,8 @@ enum class FormState {
     ShowTime,        // FormShow runs: checks, boxes, the start-time recovery
     Compact,         // FormShow is done; the window waits for the user
     Running,         // Verarbeite runs
-    StoppedByError,  // an error ended a handler; the window stays open
+    StoppedByError,  // an error ended a run; the window stays open
+    ShowFailed,      // an error ended FormShow: the folder was never checked and confirmed
     InStep,          // a step works; the window answers other programs, but no command counts yet
     Ending,          // the restore before an end with exit code 1; nothing counts
 };

@@ -8,7 +8,7 @@ void TFHaupt::ShowForm() {
     ::UpdateWindow(Handle);
     // The first showing runs FormShow before any user input is handled.
     const bool shown = DispatchWorking(FormState::ShowTime, &TFHaupt::FormShow);
-    state_ = shown ? FormState::Compact : FormState::StoppedByError;
+    state_ = shown ? FormState::Compact : FormState::ShowFailed;
     // What arrived before the compact state stood is decided now, from the
     // message loop, as if it had come just now.
     if (closeDeferred_) PostEvent(FormEvent::Close);

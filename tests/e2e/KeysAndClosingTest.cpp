@@ -153,7 +153,7 @@ TEST(KeysAndClosing, CloseRequests) {
     const auto altF4 = [](HWND main) { PressAltKey(main, VK_F4); };
     const Case cases[] = {
         {Updater::Directory, State::Compact, "close button", PressClose, 0},
-        {Updater::Directory, State::Stopped, "close button", PressClose, 0},
+        {Updater::Directory, State::Stopped, "close button", PressClose, 1},
         {Updater::Directory, State::Running, "close button", PressClose, 1},
         {Updater::Directory, State::Running, "Alt+F4", altF4, 1},
         {Updater::Directory, State::Running, "posted close", PostClose, 1},
