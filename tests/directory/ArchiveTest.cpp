@@ -88,7 +88,7 @@ TEST(ArchiveStep, ArchivesEmptiesAndKeepsTheStartIniAndTheArchiveInPlace) {
 
     // The mark stays until the run ends; it names this archive and the folders.
     EXPECT_EQ(NamesIn(in.Target), (std::vector<std::wstring>{L"VelmStart.ini", L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
-    const MarkSeen mark = ReadMark(in.Target);
+    const MarkSeen mark = ReadMark(Folder::Open(in.Target));
     EXPECT_TRUE(mark.Readable && mark.ArchiveIsTheRunsOwn);
     EXPECT_EQ(mark.Folders.size(), 3u);  // Cache, Hilfe, Hilfe\Bilder
     EXPECT_EQ(ReadBytes(in.Target + L"\\VelmStart.ini"), Install::kIni);
@@ -145,8 +145,8 @@ TEST(ArchiveStep, AFileThatCannotBeOpenedLeavesTheFolderUntouched) {
         const std::wstring path = in.Target + L"\\Hilfe\\sitzung";
         std::optional<HeldOpen> holder;
         if (c.Socket) {
-            ASSERT_EQ(RunHostCommand(L"python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('" + HostPath(path) +
-                                     L"')\""),
+            ASSERT_EQ(RunHostCommand(L"python3 -c \"import socket; socket.socket(socket.AF_UNIX).bind('" +
+                                     HostPath(path) + L"')\""),
                       0);
         } else {
             WriteBytes(path, "session");
@@ -182,8 +182,9 @@ TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
         const char* Field;
         std::wstring UpdateSession::*Member;
     } fields[] = {
-        {"IniDir", &UpdateSession::IniDir},     {"DataDir", &UpdateSession::DataDir}, {"BaseDir", &UpdateSession::BaseDir},
-        {"FormsDir", &UpdateSession::FormsDir}, {"NkkDir", &UpdateSession::NkkDir},
+        {"IniDir", &UpdateSession::IniDir},   {"DataDir", &UpdateSession::DataDir},
+        {"BaseDir", &UpdateSession::BaseDir}, {"FormsDir", &UpdateSession::FormsDir},
+        {"NkkDir", &UpdateSession::NkkDir},
     };
     for (const auto& field : fields) {
         SCOPED_TRACE(field.Field);
@@ -286,8 +287,8 @@ TEST(ZipWriter, RaisesWhenTheArchiveOrASourceCannotBeOpened) {
 }
 
 unique_hfile OpenForReading(const std::wstring& path) {
-    return unique_hfile(
-        ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return unique_hfile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
 }
 
 // The walk hands over the handle it opened and checked: the file is read from
@@ -295,7 +296,9 @@ unique_hfile OpenForReading(const std::wstring& path) {
 TEST(ZipWriter, ArchivesTheHandlesItIsGivenFromTheirStart) {
     TempDir root{L"zh"};
     const std::map<std::wstring, std::string> files = {
-        {L"klein.txt", "klein, aber da"}, {L"leer.txt", ""}, {L"gross.bin", RandomBytes(3 * ZipWriter::WholeFileLimit + 12345, 1)}};
+        {L"klein.txt", "klein, aber da"},
+        {L"leer.txt", ""},
+        {L"gross.bin", RandomBytes(3 * ZipWriter::WholeFileLimit + 12345, 1)}};
     {
         ZipWriter archive(root / L"a.zip", ZipWriter::DefaultBufferSize, 2);
         for (const auto& [name, content] : files) {
