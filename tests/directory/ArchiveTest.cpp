@@ -4,6 +4,7 @@
 // tests/archive/check_archives.py.
 #include <gtest/gtest.h>
 #include <optional>
+#include <functional>
 #include <algorithm>
 #include <map>
 #include <vector>
@@ -174,6 +175,51 @@ TEST(ArchiveStep, AnArchiveThatCannotBePutInPlaceDeletesNothing) {
     EXPECT_EQ(form.Save(in.Target), 1);
     EXPECT_EQ(TreeSnapshot(in.Target), before);  // no partial copy under any name either
     EXPECT_TRUE(NamesIn(in.Temp).empty());
+}
+
+// A file changed and closed after the walk read it, before the emptying gets
+// to it: nobody holds it open any more, so only the emptying's check of its
+// size and last-write time against what was archived keeps its new bytes.
+// Each case changes one of the two and keeps the other.
+TEST(ArchiveStep, AFileChangedAfterItWasArchivedStaysWithItsNewBytes) {
+    const SYSTEMTIME archivedAt{2023, 6, 2, 13, 9, 30, 40, 0};
+    struct Case {
+        const char* Name;
+        std::function<void(const std::wstring&)> Change;
+        std::string Expected;
+    };
+    const Case cases[] = {
+        {"appended to, its time put back",
+         [&](const std::wstring& f) {
+             WriteBytes(f, "old bytes and more");
+             SetLastWrite(f, archivedAt);
+         },
+         "old bytes and more"},
+        {"rewritten at the same size", [](const std::wstring& f) { WriteBytes(f, "new bytes"); }, "new bytes"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        TempDir root(L"changed");
+        const std::wstring target = root / L"Prog";
+        const std::wstring file = target + L"\\Hilfe\\seite.htm", other = target + L"\\Hilfe\\andere.htm";
+        MakeDirs(target + L"\\Hilfe");
+        WriteBytes(file, "old bytes");
+        WriteBytes(other, "unchanged");
+        SetLastWrite(file, archivedAt);
+        const Folder folder = Folder::Open(target, Folder::Removable);
+        ASSERT_TRUE(folder);
+        ArchivedFiles archived;
+        {
+            ZipWriter zip(root / L"run.zip");
+            DoZip(folder, zip, &archived);
+            zip.Close();
+        }
+        ASSERT_EQ(archived.size(), 2u);
+        c.Change(file);
+        EXPECT_EQ(DeleteFiles(folder, archived, {}), 1u);  // Hilfe, holding the changed file
+        EXPECT_EQ(ReadBytes(file), c.Expected);
+        EXPECT_FALSE(Exists(other));
+    }
 }
 
 TEST(ArchiveStep, RefusesWhenAVelmoraFolderLiesInsideTheProgramFolder) {
