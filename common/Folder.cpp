@@ -138,6 +138,11 @@ unique_hfile Folder::OpenFile(const std::wstring& name, ACCESS_MASK access, DWOR
         ::SetLastError(ERROR_INVALID_PARAMETER);
         return {};
     }
+    // Under Wine a handle without data access holds no file of its own: a
+    // change of attributes through it goes by the name it was opened by, and
+    // so to whatever a link there leads to now. A handle that changes or
+    // deletes a file reads it too.
+    if (access & (FILE_WRITE_ATTRIBUTES | DELETE)) access |= FILE_READ_DATA;
     return OpenChild(name, access, share, how, FILE_NON_DIRECTORY_FILE, attributes);
 }
 
@@ -178,6 +183,18 @@ bool Folder::RenameInto(HANDLE child, const std::wstring& name, bool replace) co
         return false;
     }
     return true;
+}
+
+bool Folder::DeleteEvenReadOnly(HANDLE child) {
+    // FileDispositionInformationEx with FILE_DISPOSITION_DELETE and
+    // FILE_DISPOSITION_IGNORE_READONLY_ATTRIBUTE: the read-only bit never has
+    // to be cleared first, which under Wine goes by the file's name and so to
+    // whatever a link there leads to now.
+    ULONG flags = 0x1 | 0x10;
+    IO_STATUS_BLOCK io{};
+    const NTSTATUS status =
+        ::NtSetInformationFile(child, &io, &flags, sizeof flags, static_cast<FILE_INFORMATION_CLASS>(64));
+    return NT_SUCCESS(status) || Fail(status);
 }
 
 bool Folder::Delete(HANDLE child) {

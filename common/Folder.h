@@ -80,6 +80,10 @@ public:
     // closes. Under some platforms that is not proof that it goes: a name
     // that no longer leads to it keeps it.
     static bool Delete(HANDLE child);
+    // The same for a read-only file, without clearing its read-only bit
+    // (FileDispositionInformationEx). False where the platform lacks it, as
+    // Wine 8 does.
+    static bool DeleteEvenReadOnly(HANDLE child);
     // Removes this folder (opened Removable, and empty) and closes it.
     bool Remove();
     // Removes a link at name, the link itself and never what it leads to: only

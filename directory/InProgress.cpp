@@ -59,16 +59,20 @@ std::wstring Wide(const std::string& text) {
 
 // Deletes a plain file of folder through the handle it is checked on: opened
 // relative to the folder's handle (a link at the name is refused, never
-// followed or removed), its read-only bit cleared on that handle.
+// followed or removed). A read-only one is deleted without touching its
+// attributes where the platform can; elsewhere its bit is cleared on that
+// handle, which under Wine still goes by the name (docs/SECURITY.md).
 bool RemovePlain(const Folder& folder, const std::wstring& name) {
     const unique_hfile file = folder.OpenFile(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
                                               FILE_SHARE_READ | FILE_SHARE_DELETE);
     FILE_BASIC_INFO basic{};
     if (!file || !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) return false;
     const DWORD attributes = basic.FileAttributes;
+    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return Folder::Delete(file.get());
+    if (Folder::DeleteEvenReadOnly(file.get())) return true;
     if (!ClearReadOnly(file.get(), attributes)) return false;
     if (Folder::Delete(file.get())) return true;
-    if (attributes & FILE_ATTRIBUTE_READONLY) SetTimeAndAttributes(file.get(), nullptr, attributes);
+    SetTimeAndAttributes(file.get(), nullptr, attributes);
     return false;
 }
 

@@ -297,18 +297,25 @@ TEST(FolderRace, AFolderSwappedForALinkDuringTheRestoreGetsNothingOutside) {
     }
 }
 
-// A partial archive left by a killed run, exchanged with a link to the
-// read-only canary again and again while the next starts remove leftovers.
+// A partial archive left by a killed run, exchanged with a link to a file
+// outside again and again while the next starts remove leftovers: deleted
+// through the handle it was checked on, never through the link.
 TEST(FolderRace, TheLeftoverRemovalDeletesOnlyThroughTheHandleItChecked) {
     Scene scene(L"race_leftover");
+    // Writable, so that a deletion through the link would take it.
+    WriteBytes(scene.Outside + L"\\beute.txt", "prey");
+    scene.OutsideBefore = TreeSnapshot(scene.Outside);
     const std::wstring leftover = scene.S.ProgramDir + L"\\vlmaltinst.zip.4242.tmp";
-    HostSymlink(scene.Outside + L"\\kanarie.txt", scene.Park + L"\\leftover");
+    const std::wstring link = scene.Park + L"\\leftover";
     for (int start = 0; start < 6; ++start) {
         SCOPED_TRACE(start);
-        // Read-only, as a cleared bit of what stands there would show.
+        // Whatever the last race left at either name goes on the host, which
+        // removes a link itself; the test itself never touches those names
+        // through the platform, which would follow a link.
+        ASSERT_EQ(RunHostCommand(L"rm -f \"" + HostPath(leftover) + L"\" \"" + HostPath(link) + L"\""), 0);
+        HostSymlink(scene.Outside + L"\\beute.txt", link);
         WriteBytes(leftover, "partial archive");
-        ::SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY);
-        HostRace race({{"A", Host(leftover)}, {"B", Host(scene.Park + L"\\leftover")}, {"PAUSE", "0"}}, kExchangeLoop);
+        HostRace race({{"A", Host(leftover)}, {"B", Host(link)}, {"PAUSE", "0"}}, kExchangeLoop);
         ASSERT_TRUE(race.Started());
         Program p(Updater(), L"\"" + scene.S.ProgramDir + L"\"");
         const auto box = p.WaitBox(60000);
@@ -318,9 +325,6 @@ TEST(FolderRace, TheLeftoverRemovalDeletesOnlyThroughTheHandleItChecked) {
         race.Stop();
         EXPECT_TRUE(race.Happened());
         scene.ExpectIntact();
-        // The link is ours to take back; the real leftover may have gone.
-        ::SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ::DeleteFileW(leftover.c_str());
     }
 }
 
