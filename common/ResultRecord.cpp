@@ -1,8 +1,12 @@
 // The update result record: written once at the end of a successful run, beside
-// Velmora's main ini.
+// Velmora's main ini. The platform's profile functions write by name and follow
+// links, so the record is written whole by our own profile writer, through a
+// handle on the ini folder.
 #include <vector>
 #include "Fehler.h"
 #include "Files.h"
+#include "FolderFiles.h"
+#include "ProfileText.h"
 #include "Raii.h"
 #include "UpdateRun.h"
 
@@ -26,23 +30,58 @@ std::wstring FormatNow(ClockFormatter format, DWORD flags, const wchar_t* failur
 }  // namespace
 
 int UpdateRun::SchreibeIni(int result) {
+    // The record is the file this name gives, joined as the ini folder was
+    // read: without a final backslash the name is glued to the last folder's.
     const std::wstring path = Session.IniDir + Settings.RecordName;
-    // Makes the platform write its cached copy of the record, on every way out.
-    scope_exit flush([&path] { ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str()); });
+    const auto refuse = [&path] { RaiseError(L"In " + path + L" kann nicht geschrieben werden", path); };
 
-    // One key per call, so keys written before a failure stay in the file.
-    // The profile functions write by name and follow links: before each call
-    // the record must be a plain file of the ini folder (made empty when it
-    // is missing), or the write is refused as one that failed.
-    auto write = [this, &path](const wchar_t* key, const std::wstring& value) {
-        if (!EnsurePlainFileBelow(Session.IniDir, Settings.RecordName) ||
-            !::WritePrivateProfileStringW(L"Update", key, value.c_str(), path.c_str()))
-            RaiseError(L"In " + path + L" kann nicht geschrieben werden", path);
+    const ProfileValues values{
+        {L"Erfolg", std::to_wstring(result)},
+        {L"Datum", FormatNow(&::GetDateFormatW, DATE_SHORTDATE, L"Das Datum kann nicht dargestellt werden")},
+        // No flags: the long time format, seconds included.
+        {L"Uhrzeit", FormatNow(&::GetTimeFormatW, 0, L"Die Uhrzeit kann nicht dargestellt werden")},
+        {L"Vorversion", Session.InstalledVersion},
     };
-    write(L"Erfolg", std::to_wstring(result));
-    write(L"Datum", FormatNow(&::GetDateFormatW, DATE_SHORTDATE, L"Das Datum kann nicht dargestellt werden"));
-    // No flags: the long time format, seconds included.
-    write(L"Uhrzeit", FormatNow(&::GetTimeFormatW, 0, L"Die Uhrzeit kann nicht dargestellt werden"));
-    write(L"Vorversion", Session.InstalledVersion);
+    const FileInFolder record = OpenFileInFolder(path);
+    if (!record) refuse();
+    // The earlier record is read through a handle checked to lie in the
+    // folder under its name; a link there is refused, never read or written.
+    std::optional<std::string> before;
+    if (const unique_hfile old = record.Dir.OpenFile(record.Name, GENERIC_READ, FILE_SHARE_READ)) {
+        before = ReadWhole(old.get());
+        if (!before) refuse();
+    } else if (WhatIsAt(record.Dir, record.Name) != AtName::Free) {
+        refuse();
+    }
+    const std::optional<std::string> after = ProfileWithValues(before, L"Update", values);
+    if (!after) return StepOk;  // every key already as given: nothing to write
+    // All four keys at once: a failure or a kill leaves the earlier record.
+    const std::uint64_t written = PutWhole(record.Dir, record.Name, before.has_value(), [&after](HANDLE file) {
+        return WriteAll(file, after->data(), after->size());
+    });
+    if (!written) refuse();
+    Session.RecordWritten = UpdateSession::WrittenRecord{path, std::move(before), written};
     return StepOk;
+}
+
+bool UpdateRun::PutBackRecord() {
+    if (!Session.RecordWritten) return true;
+    const UpdateSession::WrittenRecord& written = *Session.RecordWritten;
+    const FileInFolder record = OpenFileInFolder(written.Path);
+    if (!record) return false;
+    // Only the file this run wrote is put back; whatever replaced it since
+    // is not the run's to change.
+    unique_hfile current = record.Dir.OpenFile(record.Name, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE);
+    if (!current || FileIndexOf(current.get()) != written.Written) return false;
+    bool done;
+    if (written.Before) {
+        current.reset();  // a file held open cannot be replaced
+        done = PutWhole(record.Dir, record.Name, true, [&written](HANDLE file) {
+                   return WriteAll(file, written.Before->data(), written.Before->size());
+               }) != 0;
+    } else {
+        done = Folder::Delete(current.get());
+    }
+    if (done) Session.RecordWritten.reset();
+    return done;
 }

@@ -65,6 +65,10 @@ public:
     // The result record (ResultRecord.cpp). The result is written as given;
     // the runs write 0. Returns StepOk; a failed write raises EFehler.
     int SchreibeIni(int result);
+    // Puts back what SchreibeIni replaced (the earlier record byte for byte,
+    // or no record), through the same checked writer, as long as the record
+    // is still the file it wrote. True when there is nothing left to put back.
+    bool PutBackRecord();
 
     UpdaterProgram& Program;
     const ProgramSettings& Settings;

@@ -9,6 +9,7 @@
 #include "Automation.h"
 #include "Files.h"
 #include <stdexcept>
+#include <utility>
 
 namespace vlmtest {
 
@@ -86,7 +87,8 @@ void ForEachIn(const std::wstring& folder, const std::function<void(const WIN32_
 
 std::vector<std::wstring> NamesIn(const std::wstring& folder, const std::wstring& pattern) {
     std::vector<std::wstring> names;
-    ForEachIn(folder, [&](const WIN32_FIND_DATAW& fd) { names.push_back(fd.cFileName); }, pattern);
+    ForEachIn(
+        folder, [&](const WIN32_FIND_DATAW& fd) { names.push_back(fd.cFileName); }, pattern);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -218,6 +220,61 @@ void HostSymlink(const std::wstring& target, const std::wstring& link) {
 void HostSymlinkTo(const std::wstring& target, const std::wstring& link) {
     const std::wstring command = L"/bin/ln -s \"" + HostPath(target) + L"\" \"" + HostPath(link) + L"\"";
     if (RunHostCommand(command) != 0) throw std::runtime_error("cannot make a host link: " + WideToUtf8(command));
+}
+
+HostRace::HostRace(const std::string& arguments) : stem_(HostScriptStem(L"race")) {
+    const std::string base = WideToUtf8(HostPath(stem_));
+    WriteBytes(stem_ + L".py",
+               "import ctypes, fnmatch, os, sys\n"
+               "libc = ctypes.CDLL(None, use_errno=True)\n"
+               "def swap(a, b):\n"
+               "    return libc.renameat2(-100, a.encode(), -100, b.encode(), 2) == 0\n"
+               "stop, mode = sys.argv[1], sys.argv[2]\n"
+               "n = 0\n"
+               "open(stop + '.up', 'w').close()\n"
+               "if mode == 'exchange':\n"
+               "    while not os.path.exists(stop):\n"
+               "        n += swap(sys.argv[3], sys.argv[4])\n"
+               "else:\n"
+               "    folder, pattern, other = sys.argv[3:6]\n"
+               "    seen = set(os.listdir(folder))\n"
+               "    while not os.path.exists(stop):\n"
+               "        for name in os.listdir(folder):\n"
+               "            if name not in seen and fnmatch.fnmatch(name, pattern):\n"
+               "                seen.add(name)\n"
+               "                n += swap(os.path.join(folder, name), other)\n"
+               "open(stop + '.n.part', 'w').write(str(n))\n"
+               "os.rename(stop + '.n.part', stop + '.n')\n");
+    StartHostScript(stem_ + L".sh", "exec /usr/bin/python3 '" + base + ".py' '" + base + ".stop' " + arguments + "\n");
+    if (!WaitFor([this] { return Exists(stem_ + L".stop.up"); }, 30000))
+        throw std::runtime_error("the host race did not start");
+}
+
+namespace {
+std::string Quoted(const std::wstring& path) { return "'" + WideToUtf8(HostPath(path)) + "'"; }
+}  // namespace
+
+HostRace HostRace::Exchange(const std::wstring& a, const std::wstring& b) {
+    return HostRace("exchange " + Quoted(a) + " " + Quoted(b));
+}
+
+HostRace HostRace::WhenAppears(const std::wstring& folder, const std::wstring& pattern, const std::wstring& other) {
+    return HostRace("watch " + Quoted(folder) + " '" + WideToUtf8(pattern) + "' " + Quoted(other));
+}
+
+HostRace::HostRace(HostRace&& other) noexcept
+    : stem_(std::exchange(other.stem_, std::wstring())), swaps_(other.swaps_) {}
+
+HostRace::~HostRace() { Stop(); }
+
+int HostRace::Stop() {
+    if (stem_.empty() || swaps_ >= 0) return swaps_;
+    WriteBytes(stem_ + L".stop", "");
+    if (WaitFor([this] { return Exists(stem_ + L".stop.n"); }, 30000))
+        swaps_ = std::atoi(ReadBytes(stem_ + L".stop.n").value_or("-1").c_str());
+    for (const wchar_t* suffix : {L".py", L".sh", L".stop", L".stop.up", L".stop.n"})
+        ::DeleteFileW((stem_ + suffix).c_str());
+    return swaps_;
 }
 
 std::string RandomBytes(size_t size, std::uint64_t seed) {
