@@ -89,8 +89,9 @@ public:
     // Swaps two names with one atomic rename (renameat2 RENAME_EXCHANGE) in a
     // tight loop.
     static HostRace Exchange(const std::wstring& a, const std::wstring& b);
-    // Watches a folder: every new entry whose name matches the pattern (as
-    // "~vlm*.tmp") is swapped with other the moment it is seen, once.
+    // Watches a folder (inotify): every entry created or moved in whose name
+    // matches the pattern (as "~vlm*.tmp") is swapped with other at once, once
+    // for each name.
     static HostRace WhenAppears(const std::wstring& folder, const std::wstring& pattern, const std::wstring& other);
     HostRace(HostRace&& other) noexcept;
     HostRace(const HostRace&) = delete;
