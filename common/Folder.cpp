@@ -220,12 +220,25 @@ bool Folder::RemoveLink(const std::wstring& name) const {
 
 bool Folder::List(std::vector<Entry>& entries, bool heartbeat) const {
     if (!handle_) return false;
+    // Wine keeps a handle's listing from its first read, restarted or not:
+    // each listing reads through a fresh handle on this very folder (the
+    // empty name relative to it), so it sees what came or went meanwhile.
+    unique_hfile fresh;
+    ULONG_PTR information = 0;
+    const NTSTATUS opened =
+        CreateRelative(handle_.get(), L"", FILE_LIST_DIRECTORY, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                       FILE_OPEN, FILE_DIRECTORY_FILE, 0, fresh, information);
+    if (!NT_SUCCESS(opened)) return Fail(opened);
+    if (FileIndexOf(fresh.get()) != FileIndexOf(handle_.get())) {
+        ::SetLastError(LinkRefused);
+        return false;
+    }
     alignas(8) static thread_local unsigned char buffer[64 * 1024];
     for (bool first = true;; first = false) {
         if (heartbeat) Heartbeat();
         IO_STATUS_BLOCK io{};
-        const NTSTATUS status = NtQueryDirectoryFile(handle_.get(), nullptr, nullptr, nullptr, &io, buffer,
-                                                     sizeof buffer, kDirectoryInformation, FALSE, nullptr, first);
+        const NTSTATUS status = NtQueryDirectoryFile(fresh.get(), nullptr, nullptr, nullptr, &io, buffer, sizeof buffer,
+                                                     kDirectoryInformation, FALSE, nullptr, first);
         if (status == kNoMoreFiles) return true;
         if (!NT_SUCCESS(status)) return Fail(status);
         for (std::size_t at = 0;;) {

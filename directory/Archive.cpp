@@ -25,23 +25,11 @@ const std::wstring& OwnPath() {
     return path;
 }
 
-bool IsLink(const WIN32_FIND_DATAW& fd) { return fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT; }
-bool IsFolder(const WIN32_FIND_DATAW& fd) { return fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY; }
-
-// Every entry of Dir (a full path ending in a backslash), "." and ".." left
-// out, in the file system's own order. Paths of any length are listed.
-// Returns false when the folder cannot be listed completely.
-bool ListFolder(const std::wstring& Dir, std::vector<WIN32_FIND_DATAW>& entries) {
-    FolderListing list(ExtendedPath(Dir), true);
-    while (const WIN32_FIND_DATAW* fd = list.Next()) entries.push_back(*fd);
-    return list.Complete();
-}
-
 // For the walk, a folder that cannot be listed raises: its files would be
 // missing from an archive that is then taken as complete.
-std::vector<WIN32_FIND_DATAW> ListForArchive(const std::wstring& Dir) {
-    std::vector<WIN32_FIND_DATAW> entries;
-    if (!ListFolder(Dir, entries)) RaiseError(L"Der Ordner kann nicht gelesen werden: " + Dir, Dir);
+std::vector<Folder::Entry> ListForArchive(const Folder& dir) {
+    std::vector<Folder::Entry> entries;
+    if (!dir.List(entries, true)) RaiseError(L"Der Ordner kann nicht gelesen werden: " + dir.Path(), dir.Path());
     return entries;
 }
 
@@ -55,29 +43,31 @@ bool HasParentFolder(const std::wstring& full) {
     return full.size() > 3 && full[1] == L':' && full[2] == L'\\';
 }
 
+// A name planted at a child's place leads out of the folder: the relative
+// open refuses it with this error, and the walk passes it over like a link
+// it listed.
+bool RefusedAsLink() { return ::GetLastError() == Folder::LinkRefused; }
+
 // This run's archive, written straight into the program folder under a name
-// of its own. It is created new, so that a name planted there (a link
-// included) is never written through, and held without sharing until it is
-// renamed to its final name; on every other way out it is deleted.
+// of its own. It is created new, relative to the folder's handle, so that a
+// name planted there (a link included) is never written through, and held
+// without sharing until it is renamed to its final name; on every other way
+// out it is deleted through its handle.
 class PartialArchive {
 public:
-    explicit PartialArchive(const std::wstring& folder)
-        : folder_(folder), name_(std::wstring(kArchiveName) + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp") {
-        file_.reset(::CreateFileW(ExtendedPath(Path()).c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0,
-                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    explicit PartialArchive(const Folder& folder)
+        : folder_(folder),
+          name_(std::wstring(kArchiveName) + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp") {
+        file_ = folder_.OpenFile(name_, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, Folder::How::Create);
         if (!file_) RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path(), Path());
-        if (!HandleLiesBelow(file_.get(), folder_, name_)) {
-            file_.reset();
-            RaiseError(L"Das Archiv kann nicht angelegt werden: " + Path(), Path());
-        }
     }
     ~PartialArchive() {
-        if (file_) DeleteByHandle(file_.get());
+        if (file_) Folder::Delete(file_.get());
     }
     PartialArchive(const PartialArchive&) = delete;
     PartialArchive& operator=(const PartialArchive&) = delete;
 
-    std::wstring Path() const { return folder_ + L"\\" + name_; }
+    std::wstring Path() const { return folder_.Path() + L"\\" + name_; }
 
     // A second handle to the same open file, for the writer to write and close.
     unique_hfile ForWriter() const {
@@ -88,98 +78,88 @@ public:
         return unique_hfile(copy);
     }
 
-    // Gives the complete archive its final name in one rename, replacing an
-    // older archive there; a link at that name is refused.
+    // Gives the complete archive its final name in one rename through its own
+    // handle into the folder's handle, replacing an older archive there (a
+    // link there is replaced itself). What then stands at the name, opened
+    // afresh without following a link, must be the file written: a rename
+    // the host turned elsewhere fails the step before anything is deleted.
     void PlaceAs(const std::wstring& name) {
-        const std::wstring destination = folder_ + L"\\" + name;
-        if (!NoLinkBelow(folder_, name) || !::FlushFileBuffers(file_.get()))
+        const std::wstring destination = folder_.Path() + L"\\" + name;
+        const std::uint64_t written = FileIndexOf(file_.get());
+        if (written == 0 || !::FlushFileBuffers(file_.get()))
             RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination, destination);
         ClearOlderReadOnly(name);
-        if (!RenameByHandle(file_.get(), destination, true))
+        if (!folder_.RenameInto(file_.get(), name, true))
+            RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination, destination);
+        const unique_hfile placed = folder_.OpenFile(name, FILE_READ_ATTRIBUTES, kShareAll);
+        if (!placed || FileIndexOf(placed.get()) != written)
             RaiseError(L"Das Archiv kann nicht in den Programmordner gestellt werden: " + destination, destination);
         file_.reset();
     }
 
 private:
+    static constexpr DWORD kShareAll = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
     // A read-only older archive would stop the rename; its bit is cleared
     // through a handle checked to be that file, never through a link.
     void ClearOlderReadOnly(const std::wstring& name) const {
-        unique_hfile old(::CreateFileW(ExtendedPath(folder_ + L"\\" + name).c_str(),
-                                       FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                       FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        const unique_hfile old = folder_.OpenFile(name, FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, kShareAll);
         FILE_BASIC_INFO info{};
         if (old && ::GetFileInformationByHandleEx(old.get(), FileBasicInfo, &info, sizeof info) &&
-            (info.FileAttributes & FILE_ATTRIBUTE_READONLY) && HandleLiesBelow(old.get(), folder_, name))
+            (info.FileAttributes & FILE_ATTRIBUTE_READONLY))
             ClearReadOnly(old.get(), info.FileAttributes);
     }
 
-    std::wstring folder_, name_;
+    const Folder& folder_;
+    std::wstring name_;
     unique_hfile file_;
 };
 
-// The deletion's view of the program folder.
-struct Emptying {
-    const std::wstring& Top;
-    std::wstring TopOnVolume;
-    const ArchivedFiles& Archived;
-};
-
-// Removes an empty folder, or a folder link, by name; a read-only one too.
-bool RemoveFolderByName(const std::wstring& path, DWORD attributes) {
-    const std::wstring p = ExtendedPath(path);
-    ClearReadOnly(p, attributes);
-    return ::RemoveDirectoryW(p.c_str()) != 0;
-}
-
-// Removes a folder link itself, never what it points to. A link to a file is
-// not touched: where the platform shows it as a plain file, deleting it
-// deletes its target. A link the platform cannot remove stays.
-bool RemoveFolderLink(const std::wstring& path, const WIN32_FIND_DATAW& fd) {
-    return IsFolder(fd) && RemoveFolderByName(path, fd.dwFileAttributes);
-}
-
 // Removes a file the walk archived, if it is still the file that was archived
-// and still lies where it was archived. Checked and deleted through one handle
-// that shares only reading and deleting: no writer can hold the file or open
-// it between the check and the deletion.
-bool RemoveArchived(const std::wstring& path, const Emptying& e) {
-    const auto it = e.Archived.find(path);
-    if (it == e.Archived.end()) return false;
-    unique_hfile file(::CreateFileW(ExtendedPath(path).c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+// and still lies where it was archived. Opened relative to the folder the
+// emptying holds, checked and deleted through that one handle, which shares
+// only reading and deleting: no writer can hold the file or open it between
+// the check and the deletion.
+bool RemoveArchived(const Folder& dir, const std::wstring& name, const ArchivedFiles& archived) {
+    const auto it = archived.find(dir.Path() + L"\\" + name);
+    if (it == archived.end()) return false;
+    const unique_hfile file =
+        dir.OpenFile(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_DELETE);
     if (!file) return false;
     FILE_STANDARD_INFO standard{};
     FILE_BASIC_INFO basic{};
     if (!::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) ||
-        !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) || standard.Directory ||
+        !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) ||
         static_cast<std::uint64_t>(standard.EndOfFile.QuadPart) != it->second.Size ||
-        basic.LastWriteTime.QuadPart != it->second.LastWrite ||
-        !SamePath(VolumePathOf(file.get()), e.TopOnVolume + path.substr(e.Top.size())))
+        basic.LastWriteTime.QuadPart != it->second.LastWrite)
         return false;
     const DWORD attributes = basic.FileAttributes;
     const bool readOnly = attributes & FILE_ATTRIBUTE_READONLY;
     if (!ClearReadOnly(file.get(), attributes)) return false;
-    if (DeleteByHandle(file.get())) return true;
+    if (Folder::Delete(file.get())) return true;
     if (readOnly) SetTimeAndAttributes(file.get(), nullptr, attributes);
     return false;
 }
 
-std::size_t EmptyFolder(const std::wstring& Dir, const Emptying& e, std::initializer_list<const wchar_t*> keep) {
-    std::vector<WIN32_FIND_DATAW> entries;
-    std::size_t left = ListFolder(Dir, entries) ? 0 : 1;
-    for (const WIN32_FIND_DATAW& fd : entries) {
+std::size_t EmptyFolder(const Folder& dir, const ArchivedFiles& archived, std::initializer_list<const wchar_t*> keep) {
+    std::vector<Folder::Entry> entries;
+    std::size_t left = dir.List(entries, true) ? 0 : 1;
+    for (const Folder::Entry& entry : entries) {
         Heartbeat();
-        const std::wstring path = Dir + fd.cFileName;
         bool removed = false;
-        if (IsLink(fd)) {
-            removed = RemoveFolderLink(path, fd);
-        } else if (IsFolder(fd)) {
-            removed = EmptyFolder(path + L"\\", e, {}) == 0 && RemoveFolderByName(path, fd.dwFileAttributes);
-        } else if (std::none_of(keep.begin(), keep.end(),
-                                [&](const wchar_t* k) { return SamePath(fd.cFileName, k); })) {
-            removed = RemoveArchived(path, e);
+        if (entry.IsLink()) {
+            // A folder link itself, never what it points to. A link to a
+            // file is not touched: where the platform shows it as a plain
+            // file, deleting it deletes its target.
+            removed = (entry.Attributes & FILE_ATTRIBUTE_DIRECTORY) && dir.RemoveLink(entry.Name);
+        } else if (entry.IsFolder()) {
+            // Entered through its own handle, relative to this one: a folder
+            // swapped for a link since the listing is refused, not followed.
+            Folder sub = dir.OpenFolder(entry.Name, Folder::How::Open, Folder::Removable);
+            removed = sub && EmptyFolder(sub, archived, {}) == 0 && ClearReadOnly(sub.get(), entry.Attributes) &&
+                      sub.Remove();
+        } else if (std::none_of(keep.begin(), keep.end(), [&](const wchar_t* k) { return SamePath(entry.Name, k); })) {
+            removed = RemoveArchived(dir, entry.Name, archived);
         }
         if (!removed) ++left;
     }
@@ -235,73 +215,94 @@ bool IsWithin(const std::wstring& path, const std::wstring& folder) {
     return SamePath(p.substr(0, f.size()), f);
 }
 
-void DoZip(const std::wstring& Dir, ArchiveWriter& archive, ArchivedFiles* archived, const std::wstring& skip) {
+// The folder the archive step may take, opened once: a full path with a
+// parent, no link itself. Raises otherwise.
+Folder OpenProgramFolder(const std::wstring& Dir) {
     const std::wstring top = ProgramFolder(Dir);
     if (top.empty()) RaiseError(L"Der Ordner hat keinen übergeordneten Ordner: " + Dir, Dir);
-    const DWORD attributes = ::GetFileAttributesW(ExtendedPath(top).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY))
-        RaiseError(L"Der Ordner kann nicht gelesen werden: " + top, top);
+    Folder folder = Folder::Open(top);
     // A program folder that is itself a link would be emptied where it points.
-    if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) RaiseError(L"Der Ordner ist eine Verknüpfung: " + top, top);
-    // The parent of the top folder, with its backslash: every entry name then
-    // begins with the top folder's own name.
-    ArchiveWalk walk{archive, top, VolumePath(top), top.substr(0, top.rfind(L'\\') + 1), archived, skip};
-    if (walk.TopOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + top, top);
-    ZipFolder(top, walk);
+    if (!folder && RefusedAsLink()) RaiseError(L"Der Ordner ist eine Verknüpfung: " + top, top);
+    if (!folder) RaiseError(L"Der Ordner kann nicht gelesen werden: " + top, top);
+    return folder;
 }
 
-void ZipFolder(const std::wstring& Dir, ArchiveWalk& walk) {
-    const std::wstring dir = Dir + L'\\';
+void DoZip(const std::wstring& Dir, ArchiveWriter& archive, ArchivedFiles* archived, const std::wstring& skip) {
+    DoZip(OpenProgramFolder(Dir), archive, archived, skip);
+}
+
+void DoZip(const Folder& Dir, ArchiveWriter& archive, ArchivedFiles* archived, const std::wstring& skip) {
+    // Entry names begin with the top folder's own name.
+    const std::wstring& top = Dir.Path();
+    ArchiveWalk walk{archive, archived, skip};
+    ZipFolder(Dir, top.substr(top.rfind(L'\\') + 1) + L"/", walk);
+}
+
+void ZipFolder(const Folder& Dir, const std::wstring& Base, ArchiveWalk& walk) {
     // Hidden and system folders are walked too: the folder is emptied
     // afterwards, so whatever the archive leaves out is lost. Links are not
-    // entered: what they point to lies outside the folder.
-    for (const WIN32_FIND_DATAW& fd : ListForArchive(dir))
-        if (IsFolder(fd) && !IsLink(fd)) ZipFolder(dir + fd.cFileName, walk);
-    ZipFolderFiles(dir, walk);
+    // entered: what they point to lies outside the folder. Each sub-folder is
+    // opened relative to this one's handle.
+    for (const Folder::Entry& entry : ListForArchive(Dir)) {
+        if (!entry.IsFolder()) continue;
+        const Folder sub = Dir.OpenFolder(entry.Name, Folder::How::Open, Folder::ReadOnly);
+        if (!sub && RefusedAsLink()) continue;  // swapped for a link since the listing
+        if (!sub) RaiseError(L"Der Ordner kann nicht gelesen werden: " + Dir.Path() + L"\\" + entry.Name, Dir.Path());
+        ZipFolder(sub, Base + entry.Name + L"/", walk);
+    }
+    ZipFolderFiles(Dir, Base, walk);
 }
 
-void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk) {
-    const std::wstring relative = Dir.substr(walk.Base.size());
-    for (const WIN32_FIND_DATAW& fd : ListForArchive(Dir)) {
-        if (IsFolder(fd) || IsLink(fd)) continue;
-        const std::wstring full = Dir + fd.cFileName;
+void ZipFolderFiles(const Folder& Dir, const std::wstring& Base, ArchiveWalk& walk) {
+    for (const Folder::Entry& entry : ListForArchive(Dir)) {
+        if (entry.IsFolder() || entry.IsLink()) continue;
+        const std::wstring full = Dir.Path() + L"\\" + entry.Name;
         if (full == OwnPath() || full == walk.Skip) continue;  // exact text, letter case included
         // Held open while the archive reads it, sharing reading only: the file
         // recorded here is the one archived, and no writer gets in between.
-        unique_hfile file(::CreateFileW(ExtendedPath(full).c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES,
-                                        FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        const std::wstring inPlace = walk.TopOnVolume + full.substr(walk.Top.size());
+        // The relative open refuses a link to a file.
+        const unique_hfile file = Dir.OpenFile(entry.Name, GENERIC_READ | FILE_READ_ATTRIBUTES, FILE_SHARE_READ);
         if (!file) {
-            // A link to a file held by others is passed over like any link; a
-            // file of the folder that cannot be read would be lost by the emptying.
-            const std::wstring real = VolumePath(full);
-            if (!real.empty() && !SamePath(real, inPlace)) continue;
+            if (RefusedAsLink()) continue;
+            // A link to a file held by others cannot be opened to be told
+            // apart: looked at with every sharing allowed, it is passed over
+            // like any link; a file of the folder that cannot be read would
+            // be lost by the emptying.
+            if (!Dir.OpenFile(entry.Name, FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE) &&
+                RefusedAsLink())
+                continue;
             RaiseError(L"Die Datei kann nicht gelesen werden: " + full, full);
         }
-        if (!SamePath(VolumePathOf(file.get()), inPlace)) continue;  // a link to a file
         FILE_STANDARD_INFO standard{};
         FILE_BASIC_INFO basic{};
         if (!::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) ||
             !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic))
             RaiseError(L"Die Datei kann nicht gelesen werden: " + full, full);
-        std::wstring name = relative + fd.cFileName;
-        std::replace(name.begin(), name.end(), L'\\', L'/');
         const auto size = static_cast<std::uint64_t>(standard.EndOfFile.QuadPart);
-        walk.Archive.AddFile(file.get(), size, full, name);
+        walk.Archive.AddFile(file.get(), size, full, Base + entry.Name);
         if (walk.Archived) (*walk.Archived)[full] = ArchivedFile{size, basic.LastWriteTime.QuadPart};
     }
 }
 
-std::size_t DeleteFiles(const std::wstring& Dir, const ArchivedFiles& archived,
-                        std::initializer_list<const wchar_t*> keep) {
-    const Emptying e{Dir, VolumePath(Dir), archived};
-    if (e.TopOnVolume.empty()) return 1;
-    return EmptyFolder(Dir + L"\\", e, keep);
+std::size_t DeleteFiles(const Folder& Dir, const ArchivedFiles& archived, std::initializer_list<const wchar_t*> keep) {
+    return EmptyFolder(Dir, archived, keep);
 }
 
 const std::wstring& DirectoryUpdater::ProgramDir(const UpdateRun& run) {
     if (programDir_.empty()) programDir_ = FolderHolding(run.Session.TargetDir + L"\\Velmora10.EXE");
     return programDir_;
+}
+
+const Folder& DirectoryUpdater::Program(const UpdateRun& run) {
+    if (!programOpened_) {
+        programOpened_ = true;
+        const std::wstring& dir = ProgramDir(run);
+        // Only a folder the archive step would take: a full path with a
+        // parent, named as the platform names it.
+        if (!dir.empty() && ProgramFolder(dir) == dir) program_ = Folder::Open(dir);
+    }
+    return program_;
 }
 
 int DirectoryUpdater::SaveVLMInst(UpdateRun& run) {
@@ -320,36 +321,39 @@ int DirectoryUpdater::SaveVLMInst(UpdateRun& run) {
             // (a final blank or dot) is refused: that folder is someone else's.
             const std::wstring& checked = ProgramDir(run);
             const std::wstring target = ProgramFolder(checked);
-            if (target.empty() || target != checked) RaiseError(L"Kein Programmordner: " + run.Session.TargetDir, run.Session.TargetDir);
-            const std::wstring targetOnVolume = VolumePath(target);
-            if (targetOnVolume.empty()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + target, target);
+            if (target.empty() || target != checked)
+                RaiseError(L"Kein Programmordner: " + run.Session.TargetDir, run.Session.TargetDir);
+            // From here on the folder is its handle: nothing below resolves
+            // its name again.
+            const Folder& folder = Program(run);
+            if (!folder) RaiseError(L"Der Ordner kann nicht gelesen werden: " + target, target);
             // Velmora's ini and data folders, and the temporary folder, must
             // survive the emptying of the program folder. They are compared by
             // where they are on the volume: another drive letter for the same
             // place, a short name or a link must not hide them.
             std::vector<std::wstring> kept = run.Session.VelmoraFolders();
             kept.push_back(TempPath());
-            for (const std::wstring& folder : kept)
-                if (!folder.empty() && LiesWithin(folder, targetOnVolume))
-                    RaiseError(L"Der Ordner " + folder + L" liegt im Programmordner " + target, folder);
-            PartialArchive partial(target);
+            for (const std::wstring& velmora : kept)
+                if (!velmora.empty() && LiesWithin(velmora, folder.OnVolume()))
+                    RaiseError(L"Der Ordner " + velmora + L" liegt im Programmordner " + target, velmora);
+            PartialArchive partial(folder);
             ArchivedFiles archived;
             {
                 ArchiveWriter archive(partial.ForWriter(), partial.Path());
                 archive.SetHeartbeat(Heartbeat);
-                DoZip(target, archive, &archived, partial.Path());
+                DoZip(folder, archive, &archived, partial.Path());
                 archive.Close();
             }
             // Nothing is deleted before the complete archive stands in the
             // folder under its final name; the start ini and an older archive
             // stay in place meanwhile.
             partial.PlaceAs(kArchiveName);
-            RemovedFolders = CaptureFolders(target);
+            RemovedFolders = CaptureFolders(folder);
             // From here on a killed run is undone by the next start.
-            WriteMark(target, RemovedFolders);
+            WriteMark(folder, RemovedFolders);
             MarkWritten = true;
             TargetEmptied = true;
-            DeleteFiles(target, archived, {L"VelmStart.ini", kArchiveName, kMarkName});
+            DeleteFiles(folder, archived, {L"VelmStart.ini", kArchiveName, kMarkName});
             result = StepOk;
         } catch (const EFehler&) {
             result = StepFailed;

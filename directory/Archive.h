@@ -9,6 +9,7 @@
 #include <unordered_map>
 
 #include "ArchiveContainer.h"
+#include "Folder.h"
 
 // The temporary folder as the platform reports it, ending in a backslash.
 std::wstring TempPath();
@@ -26,36 +27,43 @@ using ArchivedFiles = std::unordered_map<std::wstring, ArchivedFile>;
 // One walk over the program folder into an archive.
 struct ArchiveWalk {
     ArchiveWriter& Archive;
-    std::wstring Top;                   // the program folder, full path without final backslash
-    std::wstring TopOnVolume;           // where it really is on its volume, links resolved
-    std::wstring Base;                  // its parent with the final backslash
     ArchivedFiles* Archived = nullptr;  // receives every file that became an entry
     std::wstring Skip;                  // the archive being written, when it lies in the folder
 };
 
+// The program folder at Dir (a full path with a parent folder, no link
+// itself), opened once for the walk, the emptying and the restore. Raises
+// EFehler when it cannot be taken.
+Folder OpenProgramFolder(const std::wstring& Dir);
+
 // Adds every file below Dir to the archive; entry names begin with the last
-// component of Dir. Dir is taken in its full, normalised form; links and
-// junctions below it are neither archived nor entered. When archived is
-// given, it receives every file that became an entry. The file at skip (a full
-// path: the archive being written into the folder) is passed over.
+// component of Dir. Links and junctions below it are neither archived nor
+// entered. When archived is given, it receives every file that became an
+// entry, by its full path (Path() of its folder and its name). The file at
+// skip (such a full path: the archive being written into the folder) is
+// passed over. The form with a path opens the folder first.
+void DoZip(const Folder& Dir, ArchiveWriter& archive, ArchivedFiles* archived = nullptr, const std::wstring& skip = {});
 void DoZip(const std::wstring& Dir, ArchiveWriter& archive, ArchivedFiles* archived = nullptr,
            const std::wstring& skip = {});
 
-// Walks Dir (a full path below walk.Top, or walk.Top itself) and, depth first,
-// its sub-folders; the files lying directly in a folder come after everything
-// below its sub-folders.
-void ZipFolder(const std::wstring& Dir, ArchiveWalk& walk);
+// Walks Dir and, depth first, its sub-folders, each opened relative to its
+// parent's handle; the files lying directly in a folder come after everything
+// below its sub-folders. Base is the entry name of Dir with its final "/".
+void ZipFolder(const Folder& Dir, const std::wstring& Base, ArchiveWalk& walk);
 
-// Adds the files lying directly in Dir (ending with a backslash), except the
-// running program itself and links.
-void ZipFolderFiles(const std::wstring& Dir, ArchiveWalk& walk);
+// Adds the files lying directly in Dir, except the running program itself and
+// links, each opened relative to Dir's handle.
+void ZipFolderFiles(const Folder& Dir, const std::wstring& Base, ArchiveWalk& walk);
 
-// Empties Dir (a full path) with a walk of our own: removes the archived files
-// that are unchanged and still where they were archived, folder links (the link
-// itself, never what it points to) and the folders this leaves empty. The files named in keep directly in Dir stay.
-// What cannot be removed stays where it is. Returns the number of entries left.
-std::size_t DeleteFiles(const std::wstring& Dir, const ArchivedFiles& archived,
-                        std::initializer_list<const wchar_t*> keep);
+// Empties Dir with a walk of its own through handles: removes the archived
+// files that are unchanged and still where they were archived, folder links
+// (the link itself, never what it points to) and the folders this leaves
+// empty. Each sub-folder is opened relative to its parent's handle, and each
+// file is checked and deleted through its own handle opened relative to its
+// folder's: a folder swapped for a link on the way is never entered. The files
+// named in keep directly in Dir stay. What cannot be removed stays where it
+// is. Returns the number of entries left.
+std::size_t DeleteFiles(const Folder& Dir, const ArchivedFiles& archived, std::initializer_list<const wchar_t*> keep);
 
 // The full, normalised form of a folder without a final backslash (the "\\?\"
 // form given as its plain equivalent); empty when it has no parent folder

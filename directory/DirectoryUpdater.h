@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 #include <vector>
+#include "Folder.h"
 #include "Restore.h"
 #include "UpdaterProgram.h"
 
@@ -34,6 +35,12 @@ public:
     // full path (FolderHolding), fixed at its first use: the only name the
     // archive step, the deletion and the restore give the program folder.
     const std::wstring& ProgramDir(const UpdateRun& run);
+    // That folder opened once, at its first use, and held until the program
+    // ends (Folder: no link itself, nobody renames or replaces it meanwhile).
+    // The archive step, the mark, the restore, the leftover removal and the
+    // recovery work through this handle only. Empty when the folder cannot be
+    // opened or is none the archive step would take.
+    const Folder& Program(const UpdateRun& run);
 
     // Set by the archive step right before it starts deleting in TargetDir: an
     // end with exit code 1 then first restores the folder from its archive.
@@ -51,6 +58,8 @@ private:
     // StepFailed after its box and log line.
     int GetCommAppData(UpdateRun& run);
     std::wstring programDir_;
+    Folder program_;
+    bool programOpened_ = false;
     // Restores TargetDir from its archive, with a log line before and after.
     void RestoreBeforeEnd(UpdateRun& run);
     // The restore itself with its two log lines; true when it succeeded.

@@ -10,11 +10,11 @@
 void DirectoryUpdater::BeforeEndWithOne(UpdateRun& run) {
     if (TargetEmptied) RestoreBeforeEnd(run);
     // After a failed restore the mark stays for the next start to finish it.
-    if (MarkWritten && !TargetEmptied) RemoveMark(ProgramDir(run));
+    if (MarkWritten && !TargetEmptied) RemoveMark(Program(run));
 }
 
 void DirectoryUpdater::BeforeEndWithZero(UpdateRun& run) {
-    if (MarkWritten) RemoveMark(ProgramDir(run));
+    if (MarkWritten) RemoveMark(Program(run));
 }
 
 void DirectoryUpdater::RestoreBeforeEnd(UpdateRun& run) {
@@ -29,11 +29,10 @@ bool DirectoryUpdater::RestoreWithLog(UpdateRun& run) {
     CursorChange hourglass(IDC_WAIT);
     run.Window.AddLogLine(L"Die vorherige Velmora Installation wird wiederhergestellt ...");
     run.Window.ShowWithoutInput(0);
-    // The folder as the archive step named it.
-    const std::wstring& target = ProgramDir(run);
-    const bool restored = RestoreFolder(target, target + L"\\" + kArchiveName, RemovedFolders) == 0;
+    // The folder through the handle the archive step held.
+    const bool restored = RestoreFolder(Program(run), RemovedFolders) == 0;
     if (restored) TargetEmptied = false;
     run.Window.AddLogLine(restored ? L"Velmora Wiederherstellung - OK"
-                             : L"Fehler bei der Wiederherstellung des Alt-Programms");
+                                   : L"Fehler bei der Wiederherstellung des Alt-Programms");
     return restored;
 }

@@ -26,10 +26,10 @@ std::uint64_t Join(DWORD high, DWORD low) { return static_cast<std::uint64_t>(hi
 std::uint64_t Ticks(const FILETIME& t) { return Join(t.dwHighDateTime, t.dwLowDateTime); }
 FILETIME FromTicks(std::uint64_t v) { return FILETIME{static_cast<DWORD>(v), static_cast<DWORD>(v >> 32)}; }
 
-bool IdentityOf(const std::wstring& path, ArchiveIdentity& id) {
-    unique_hfile file(::CreateFileW(ExtendedPath(path).c_str(), FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+// The archive in folder, opened without following a link at its name.
+bool IdentityOf(const Folder& folder, ArchiveIdentity& id) {
+    const unique_hfile file =
+        folder.OpenFile(kArchiveName, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
     BY_HANDLE_FILE_INFORMATION info;
     if (!file || !::GetFileInformationByHandle(file.get(), &info)) return false;
     if (info.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
@@ -57,29 +57,28 @@ std::wstring Wide(const std::string& text) {
     return out;
 }
 
-// Whether the entry really lies in folder under that name: a link to a file
-// looks like a plain file on some platforms, and deleting it there deletes
-// what it points to.
-bool PlainFileIn(const std::wstring& folder, const WIN32_FIND_DATAW& fd) {
-    if (fd.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-    const std::wstring full = folder + L"\\" + fd.cFileName;
-    const std::wstring onVolume = VolumePath(folder);
-    return !onVolume.empty() && SamePath(VolumePath(full), onVolume + L"\\" + fd.cFileName);
-}
-
-bool RemovePlain(const std::wstring& folder, const WIN32_FIND_DATAW& fd) {
-    if (!PlainFileIn(folder, fd)) return false;
-    const std::wstring p = ExtendedPath(folder + L"\\" + fd.cFileName);
-    ClearReadOnly(p, fd.dwFileAttributes);
-    return ::DeleteFileW(p.c_str()) != 0;
+// Deletes a plain file of folder through the handle it is checked on: opened
+// relative to the folder's handle (a link at the name is refused, never
+// followed or removed), its read-only bit cleared on that handle.
+bool RemovePlain(const Folder& folder, const std::wstring& name) {
+    const unique_hfile file = folder.OpenFile(name, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                              FILE_SHARE_READ | FILE_SHARE_DELETE);
+    FILE_BASIC_INFO basic{};
+    if (!file || !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic)) return false;
+    const DWORD attributes = basic.FileAttributes;
+    if (!ClearReadOnly(file.get(), attributes)) return false;
+    if (Folder::Delete(file.get())) return true;
+    if (attributes & FILE_ATTRIBUTE_READONLY) SetTimeAndAttributes(file.get(), nullptr, attributes);
+    return false;
 }
 
 // Leftovers are removed as far as the folder can be listed: what a failed
 // listing missed is found by the next start.
 template <typename Visit>
-void ForEachEntry(const std::wstring& folder, Visit visit) {
-    FolderListing list(ExtendedPath(folder), true);
-    while (const WIN32_FIND_DATAW* fd = list.Next()) visit(*fd);
+void ForEachEntry(const Folder& folder, Visit visit) {
+    std::vector<Folder::Entry> entries;
+    folder.List(entries, true);
+    for (const Folder::Entry& entry : entries) visit(entry);
 }
 
 bool AllDigits(const std::wstring& s) {
@@ -103,22 +102,24 @@ bool NamedLike(const std::wstring& name, const std::wstring& prefix, const std::
            AllDigits(numbers.substr(at + middle.size()));
 }
 
-void RemoveRestoreLeftovers(const std::wstring& folder) {
-    ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
-        if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-            RemoveRestoreLeftovers(folder + L"\\" + fd.cFileName);
-        else if (NamedLike(fd.cFileName, L"~vlm", L"_"))
-            RemovePlain(folder, fd);
+void RemoveRestoreLeftovers(const Folder& folder) {
+    ForEachEntry(folder, [&](const Folder::Entry& entry) {
+        if (entry.IsLink()) return;
+        if (entry.IsFolder()) {
+            if (const Folder sub = folder.OpenFolder(entry.Name, Folder::How::Open, Folder::Writable))
+                RemoveRestoreLeftovers(sub);
+        } else if (NamedLike(entry.Name, L"~vlm", L"_")) {
+            RemovePlain(folder, entry.Name);
+        }
     });
 }
 
 }  // namespace
 
-void WriteMark(const std::wstring& folder, const std::vector<FolderState>& folders) {
+void WriteMark(const Folder& folder, const std::vector<FolderState>& folders) {
+    const std::wstring archivePath = folder.Path() + L"\\" + kArchiveName;
     ArchiveIdentity id;
-    if (!IdentityOf(folder + L"\\" + kArchiveName, id))
-        RaiseError(L"Das Archiv kann nicht gelesen werden: " + folder + L"\\" + kArchiveName, folder + L"\\" + kArchiveName);
+    if (!IdentityOf(folder, id)) RaiseError(L"Das Archiv kann nicht gelesen werden: " + archivePath, archivePath);
     std::ostringstream text;
     text << kMarkHeader << "\n"
          << "archive " << id.Volume << " " << id.Index << " " << id.Size << " " << id.LastWrite << "\n";
@@ -127,38 +128,43 @@ void WriteMark(const std::wstring& folder, const std::vector<FolderState>& folde
     text << "end\n";
     const std::string bytes = text.str();
 
-    const std::wstring mark = folder + L"\\" + kMarkName;
-    const std::wstring part = mark + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
-    const std::wstring partPath = ExtendedPath(part), markPath = ExtendedPath(mark);
-    unique_hfile out(
-        ::CreateFileW(partPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    const std::wstring mark = folder.Path() + L"\\" + kMarkName;
+    const std::wstring partName = std::wstring(kMarkName) + L"." + std::to_wstring(::GetCurrentProcessId()) + L".tmp";
+    const std::wstring part = folder.Path() + L"\\" + partName;
+    unique_hfile out = folder.OpenFile(partName, GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, 0, Folder::How::Create);
     if (!out) RaiseError(L"In " + part + L" kann nicht geschrieben werden", part);
     // Only a mark complete under its own name stays; the file made here goes
-    // on every other way out, closed first (it shares nothing).
-    scope_exit removePart([&] {
-        out.reset();
-        ::DeleteFileW(partPath.c_str());
-    });
+    // on every other way out, through its own handle.
+    scope_exit removePart([&] { Folder::Delete(out.get()); });
     if (!WriteAll(out.get(), bytes.data(), bytes.size()) || !::FlushFileBuffers(out.get()))
         RaiseError(L"In " + part + L" kann nicht geschrieben werden", part);
-    out.reset();
-    if (!::MoveFileExW(partPath.c_str(), markPath.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    // Renamed through its own handle into the folder's; then what stands at
+    // the name, opened afresh without following a link, must be this file.
+    const std::uint64_t written = FileIndexOf(out.get());
+    if (written == 0 || !folder.RenameInto(out.get(), kMarkName, true))
+        RaiseError(L"In " + mark + L" kann nicht geschrieben werden", mark);
+    const unique_hfile placed =
+        folder.OpenFile(kMarkName, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    if (!placed || FileIndexOf(placed.get()) != written)
         RaiseError(L"In " + mark + L" kann nicht geschrieben werden", mark);
     removePart.release();
 }
 
-MarkSeen ReadMark(const std::wstring& folder) {
+MarkSeen ReadMark(const Folder& folder) {
     MarkSeen seen;
-    const std::wstring mark = folder + L"\\" + kMarkName;
-    const DWORD attributes = ::GetFileAttributesW(ExtendedPath(mark).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES) return seen;
-    seen.Present = true;
     std::string bytes;
     {
-        unique_hfile in(::CreateFileW(ExtendedPath(mark).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+        // Without following a link at its name: one that leads elsewhere
+        // counts as a mark that cannot be read.
+        const unique_hfile in = folder.OpenFile(kMarkName, GENERIC_READ, FILE_SHARE_READ);
+        if (!in) {
+            const DWORD error = ::GetLastError();
+            seen.Present = error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND;
+            return seen;
+        }
+        seen.Present = true;
         LARGE_INTEGER size{};
-        if (!in || !::GetFileSizeEx(in.get(), &size) || size.QuadPart > (64 << 20)) return seen;
+        if (!::GetFileSizeEx(in.get(), &size) || size.QuadPart > (64 << 20)) return seen;
         bytes.resize(static_cast<std::size_t>(size.QuadPart));
         DWORD got = 0;
         if (!bytes.empty() && (!::ReadFile(in.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &got, nullptr) ||
@@ -197,22 +203,23 @@ MarkSeen ReadMark(const std::wstring& folder) {
     seen.Readable = true;
     seen.Folders = std::move(folders);
     ArchiveIdentity now;
-    seen.ArchiveIsTheRunsOwn = IdentityOf(folder + L"\\" + kArchiveName, now) && now == named;
+    seen.ArchiveIsTheRunsOwn = IdentityOf(folder, now) && now == named;
     return seen;
 }
 
-bool RemoveMark(const std::wstring& folder) {
+bool RemoveMark(const Folder& folder) {
     bool gone = true;
-    ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
-        if (SamePath(fd.cFileName, kMarkName)) gone = RemovePlain(folder, fd);
+    ForEachEntry(folder, [&](const Folder::Entry& entry) {
+        if (SamePath(entry.Name, kMarkName)) gone = RemovePlain(folder, entry.Name);
     });
     return gone;
 }
 
-void RemoveLeftovers(const std::wstring& folder, bool restoreLeftovers) {
-    ForEachEntry(folder, [&](const WIN32_FIND_DATAW& fd) {
-        if (NamedLike(fd.cFileName, std::wstring(kArchiveName) + L".", L"") || NamedLike(fd.cFileName, L"vlmaltinst.lauf.", L""))
-            RemovePlain(folder, fd);
+void RemoveLeftovers(const Folder& folder, bool restoreLeftovers) {
+    ForEachEntry(folder, [&](const Folder::Entry& entry) {
+        if (NamedLike(entry.Name, std::wstring(kArchiveName) + L".", L"") ||
+            NamedLike(entry.Name, L"vlmaltinst.lauf.", L""))
+            RemovePlain(folder, entry.Name);
     });
     if (restoreLeftovers) RemoveRestoreLeftovers(folder);
 }
@@ -221,24 +228,34 @@ void RemoveLeftovers(const std::wstring& folder, bool restoreLeftovers) {
 // back as the restore before an end with exit code 1 would have, under the run
 // lock: the mark of an updater that runs right now is no leftover.
 void DirectoryUpdater::RecoverAtStart(UpdateRun& run) {
-    // Only a folder the archive step would take can hold its mark.
-    const std::wstring& target = ProgramDir(run);
-    if (target.empty() || ProgramFolder(target) != target) return;
-    const bool marked =
-        ::GetFileAttributesW(ExtendedPath(target + L"\\" + kMarkName).c_str()) != INVALID_FILE_ATTRIBUTES;
-    if (marked) {
+    // Only a folder the archive step would take can hold its mark; it is
+    // opened here once, and the archive step and the restore keep this handle.
+    const Folder& folder = Program(run);
+    if (!folder) return;
+    // A mark that stands there but cannot be opened as a plain file of the
+    // folder (a link at its name among them) counts as present.
+    MarkSeen mark = ReadMark(folder);
+    if (mark.Present) {
         if (run.PruefeAndereUpdates() != 0) run.Window.EndWith(1);
+        // Read again under the lock: the updater that held it may just have
+        // finished.
+        mark = ReadMark(folder);
     } else if (!run.TryRunLock()) {
         return;  // the leftovers, if any, may be the other updater's work in progress
     }
-    RemoveLeftovers(target, marked);
-    if (marked) {
-        const MarkSeen mark = ReadMark(target);
+    if (mark.Present && !mark.Readable) {
+        // Nothing tells which archive holds the old installation, or which
+        // folders it had: whatever stands at the archive's name may be
+        // someone else's. Nothing is touched.
+        run.Window.ErrorBox(L"Ein unterbrochenes Update in " + folder.Path() +
+                            L" kann nicht fortgesetzt werden.\nDas Update wird abgebrochen!");
+        run.Window.EndWith(1);
+    }
+    RemoveLeftovers(folder, mark.Present);
+    if (mark.Present) {
         // Without the run's own archive the restore had come to its end: it
         // deletes the archive, or puts the older one in its place, last.
-        // A mark that cannot be read still names an emptied folder.
-        const bool restore = mark.Readable ? mark.ArchiveIsTheRunsOwn : FileExists(target + L"\\" + kArchiveName);
-        if (restore) {
+        if (mark.ArchiveIsTheRunsOwn) {
             RemovedFolders = mark.Folders;
             TargetEmptied = true;
             if (!RestoreWithLog(run)) {
@@ -251,7 +268,7 @@ void DirectoryUpdater::RecoverAtStart(UpdateRun& run) {
             }
             run.Window.ShowWithoutInput(500);
         }
-        RemoveMark(target);
+        RemoveMark(folder);
     }
     run.ReleaseRunLock();
 }

@@ -3,6 +3,7 @@
 #pragma once
 #include <string>
 #include <vector>
+#include "Folder.h"
 #include "Restore.h"
 
 // While this file stands in the program folder, the folder is being emptied,
@@ -12,12 +13,12 @@
 // restore succeeded.
 inline constexpr wchar_t kMarkName[] = L"vlmaltinst.lauf";
 
-// Writes the mark into folder (full path): the identity of the archive that
+// Writes the mark into folder (its handle): the identity of the archive that
 // stands there as vlmaltinst.zip (volume, file index, size, last-write time)
 // and the folders below folder, which the restore needs and the archive does
 // not hold. Written completely under a name of its own and then renamed, so
 // the mark is never partial. Raises EFehler.
-void WriteMark(const std::wstring& folder, const std::vector<FolderState>& folders);
+void WriteMark(const Folder& folder, const std::vector<FolderState>& folders);
 
 struct MarkSeen {
     bool Present = false;
@@ -25,15 +26,18 @@ struct MarkSeen {
     bool ArchiveIsTheRunsOwn = false;  // vlmaltinst.zip is the archive the mark names
     std::vector<FolderState> Folders;  // as the mark lists them
 };
-MarkSeen ReadMark(const std::wstring& folder);
+// The mark in folder, opened without following a link at its name. One that
+// stands there but is no plain file of the folder, or cannot be read, is
+// Present but not Readable.
+MarkSeen ReadMark(const Folder& folder);
 
 // Removes the mark when it is a plain file lying in folder. True when none is
 // left.
-bool RemoveMark(const std::wstring& folder);
+bool RemoveMark(const Folder& folder);
 
 // Removes what an interrupted run can leave and nothing else: in folder the
 // partial archive or mark being written ("vlmaltinst.zip.<n>.tmp",
 // "vlmaltinst.lauf.<n>.tmp"); with restoreLeftovers also the partial files of
 // an interrupted restore ("~vlm<n>_<n>.tmp") in folder and below it. None of
 // them is ever the only copy of anything. Links are never followed or removed.
-void RemoveLeftovers(const std::wstring& folder, bool restoreLeftovers);
+void RemoveLeftovers(const Folder& folder, bool restoreLeftovers);

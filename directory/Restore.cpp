@@ -6,11 +6,12 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <set>
+#include <map>
 #include "Fehler.h"
 #include "Raii.h"
 #include "Archive.h"
 #include "Files.h"
+#include "Folder.h"
 #include "Heartbeat.h"
 #include "ArchiveContainer.h"
 
@@ -54,13 +55,6 @@ bool ValidRelative(const std::wstring& relative) {
     return std::all_of(parts.begin(), parts.end(), ValidComponent);
 }
 
-// The folder's own path in the "\\?\" form, or empty when it is none we may
-// fill: no full form, or a root.
-std::wstring RootOf(const std::wstring& targetDir) {
-    const std::wstring full = ProgramFolder(targetDir);
-    return full.empty() ? full : ExtendedPath(full);
-}
-
 FILETIME FromDosTime(std::uint16_t date, std::uint16_t time) {
     // The writer stored the wall-clock time under the zone rules of the file's
     // own date; the same rules take it back.
@@ -72,71 +66,65 @@ FILETIME FromDosTime(std::uint16_t date, std::uint16_t time) {
     return utc;
 }
 
-// Sets a restored folder's time and attributes through a handle checked to
-// be that folder: one re-created as a link meanwhile would give them to
-// whatever it leads to.
-bool ApplyFolderState(const std::wstring& root, const std::wstring& relative, const FILETIME& lastWrite,
-                      DWORD attributes) {
-    unique_hfile h(::CreateFileW((root + L"\\" + relative).c_str(), FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
-                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    FILE_BASIC_INFO info{};
-    if (!h || !::GetFileInformationByHandleEx(h.get(), FileBasicInfo, &info, sizeof info) ||
-        !(info.FileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) ||
-        !HandleLiesBelow(h.get(), root, relative))
-        return false;
-    return SetTimeAndAttributes(h.get(), &lastWrite, attributes);
-}
+// A file of the restore under a temporary name in its folder, held without
+// sharing until it takes its own name.
+struct Temporary {
+    const Folder* In = nullptr;
+    std::wstring Name;
+    unique_hfile Handle;
+    explicit operator bool() const { return static_cast<bool>(Handle); }
+    // Not kept: its attributes cleared (a read-only file could not be
+    // deleted), deleted through its own handle and closed.
+    void Discard() {
+        if (!Handle) return;
+        SetTimeAndAttributes(Handle.get(), nullptr, 0);
+        Folder::Delete(Handle.get());
+        Handle.reset();
+    }
+};
 
-// Gives the checked temporary file its time and attributes and then the name
-// base\relative, through its own handle; it must land there. Discarded on
+// Gives the checked temporary file its time and attributes and then its name
+// in its folder, through its own handle into the folder's. Discarded on
 // failure.
-bool Place(TemporaryFile& temp, const std::wstring& base, const std::wstring& relative, const FILETIME& lastWrite,
-           DWORD attributes, bool replace) {
+bool Place(Temporary& temp, const std::wstring& name, const FILETIME& lastWrite, DWORD attributes, bool replace) {
     if (SetTimeAndAttributes(temp.Handle.get(), &lastWrite, attributes) &&
-        RenameByHandle(temp.Handle.get(), base + L"\\" + relative, replace) &&
-        HandleLiesBelow(temp.Handle.get(), base, relative)) {
+        temp.In->RenameInto(temp.Handle.get(), name, replace)) {
         temp.Handle.reset();
         return true;
     }
-    DiscardTemporary(temp);
+    temp.Discard();
     return false;
 }
 
 class Restorer {
 public:
-    Restorer(const std::wstring& root, ArchiveReader& zip) : root_(root), zip_(zip) {}
+    Restorer(const Folder& root, ArchiveReader& zip) : root_(root), zip_(zip) {}
 
-    // Creates the folders of relative below the root that are missing. An
-    // existing component must be a plain folder: through a link the files
-    // would land outside the program folder. Each folder is checked once.
-    bool EnsureFolders(const std::wstring& relative) {
-        std::wstring below;
-        for (const std::wstring& part : Split(relative, L'\\')) {
-            below += below.empty() ? part : L"\\" + part;
-            if (checked_.count(below)) continue;
-            const std::wstring path = root_ + L"\\" + below;
-            const DWORD attributes = ::GetFileAttributesW(path.c_str());
-            if (attributes == INVALID_FILE_ATTRIBUTES) {
-                if (!::CreateDirectoryW(path.c_str(), nullptr)) return false;
-            } else if (!(attributes & FILE_ATTRIBUTE_DIRECTORY) || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-                return false;
-            }
-            if (!NoLinkBelow(root_, below)) return false;
-            checked_.insert(below);
-        }
-        return true;
+    // The folder below the root at relative (empty: the root), each missing
+    // component created, each opened relative to the one before it and held
+    // until the restore ends. An existing component must be a plain folder:
+    // through a link the files would land outside the program folder, and a
+    // folder swapped for a link later is still reached through its handle.
+    // Null when a component is refused or cannot be made.
+    const Folder* EnsureFolders(const std::wstring& relative) {
+        if (relative.empty()) return &root_;
+        if (const auto it = folders_.find(relative); it != folders_.end()) return &it->second;
+        const std::size_t slash = relative.rfind(L'\\');
+        const Folder* parent = EnsureFolders(slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash));
+        if (!parent) return nullptr;
+        Folder folder = parent->OpenFolder(relative.substr(slash + 1), Folder::How::OpenOrCreate, Folder::Writable);
+        if (!folder) return nullptr;
+        return &folders_.emplace(relative, std::move(folder)).first->second;
     }
 
-    // The entry written to a new file in the folder below the root, checked
-    // on its handle and complete; an empty one when it failed (nothing of it
-    // is left then).
-    TemporaryFile WriteToTemporary(const ArchiveEntry& entry, const std::wstring& folderRelative) {
-        TemporaryFile temp = CreateTemporaryBelow(root_, folderRelative, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES);
+    // The entry written to a new file in folder, complete and on disk; an
+    // empty one when it failed (nothing of it is left then).
+    Temporary WriteToTemporary(const ArchiveEntry& entry, const Folder& folder) {
+        Temporary temp{&folder, {}, folder.CreateTemporary(GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, temp.Name)};
         if (!temp) return temp;
         // Whatever ends the writing, a thrown error of any kind included, the
         // temporary file does not stay behind.
-        scope_exit discard([&temp] { DiscardTemporary(temp); });
+        scope_exit discard([&temp] { temp.Discard(); });
         HANDLE file = temp.Handle.get();
         bool complete = false;
         try {
@@ -154,21 +142,17 @@ public:
         return temp;
     }
 
-    // Whether the file holds exactly the entry's content. A file that cannot be
-    // read (held open by another program) counts as different.
-    bool SameContent(const ArchiveEntry& entry, const std::wstring& path) {
-        unique_hfile file(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                        OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    // Whether the open file holds exactly the entry's content.
+    bool SameContent(const ArchiveEntry& entry, HANDLE file) {
         LARGE_INTEGER size;
-        if (!file || !::GetFileSizeEx(file.get(), &size) ||
-            static_cast<std::uint64_t>(size.QuadPart) != entry.Uncompressed)
+        if (!::GetFileSizeEx(file, &size) || static_cast<std::uint64_t>(size.QuadPart) != entry.Uncompressed)
             return false;
         std::vector<unsigned char> mine(ArchiveReader::ChunkSize);
         try {
             return zip_.Extract(entry, [&](const unsigned char* data, std::size_t n) {
                 Heartbeat();
                 DWORD got = 0;
-                return ::ReadFile(file.get(), mine.data(), static_cast<DWORD>(n), &got, nullptr) && got == n &&
+                return ::ReadFile(file, mine.data(), static_cast<DWORD>(n), &got, nullptr) && got == n &&
                        std::memcmp(mine.data(), data, n) == 0;
             });
         } catch (const EFehler&) {
@@ -177,43 +161,42 @@ public:
     }
 
     bool RestoreEntry(const ArchiveEntry& entry, const std::wstring& relative) {
-        const std::wstring destination = root_ + L"\\" + relative;
         const std::size_t slash = relative.rfind(L'\\');
-        const std::wstring folder = slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash);
-        if (!folder.empty() && !EnsureFolders(folder)) return false;
-        const DWORD attributes = ::GetFileAttributesW(destination.c_str());
-        if (attributes != INVALID_FILE_ATTRIBUTES) {
-            // Left by the deletion. Never overwritten: with other content it is
-            // somebody's file, and the entry stays in the archive.
-            if (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) return false;
-            return SameContent(entry, destination);
-        }
+        const Folder* folder = EnsureFolders(slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash));
+        if (!folder) return false;
+        const std::wstring name = relative.substr(slash == std::wstring::npos ? 0 : slash + 1);
+        // Left by the deletion. Never overwritten: with other content it is
+        // somebody's file, and the entry stays in the archive. One that cannot
+        // be read (held open by another program) counts as different, and so
+        // do a folder and a link at the name.
+        if (const unique_hfile there = folder->OpenFile(name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE))
+            return SameContent(entry, there.get());
         const DWORD error = ::GetLastError();
         if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
-        TemporaryFile temp = WriteToTemporary(entry, folder);
+        Temporary temp = WriteToTemporary(entry, *folder);
         if (!temp) return false;
         // No replacing: whatever took the name meanwhile is not ours.
-        return Place(temp, root_, relative, FromDosTime(entry.DosDate, entry.DosTime), entry.Attributes, false);
+        return Place(temp, name, FromDosTime(entry.DosDate, entry.DosTime), entry.Attributes, false);
     }
 
 private:
-    std::wstring root_;
+    const Folder& root_;
     ArchiveReader& zip_;
-    std::set<std::wstring> checked_;  // folders below the root known to be plain
+    std::map<std::wstring, Folder> folders_;  // below the root, opened and known to be plain
 };
 
-bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, const std::vector<FolderState>& folders) {
-    const std::wstring root = RootOf(targetDir);
-    const std::wstring archiveFull = FullPath(archivePath);
-    if (root.empty() || archiveFull.empty()) return false;
-    const std::wstring archive = ExtendedPath(archiveFull);
-
+bool Restore(const Folder& root, const std::vector<FolderState>& folders) {
+    if (!root) return false;
     bool ok = true;
-    TemporaryFile olderArchive;  // checked, waiting to take the archive's place
+    Temporary olderArchive;  // checked, waiting to take the archive's place
     bool hasOlder = false;
     ArchiveEntry olderEntry;
+    std::uint64_t archiveIndex = 0;  // the archive read, to be deleted and no other
     {
-        ArchiveReader zip(archive);
+        // The archive without following a link at its name.
+        unique_hfile archiveFile = root.OpenFile(kArchiveName, GENERIC_READ, FILE_SHARE_READ);
+        archiveIndex = archiveFile ? FileIndexOf(archiveFile.get()) : 0;
+        ArchiveReader zip(std::move(archiveFile), root.Path() + L"\\" + kArchiveName);
         Restorer restorer(root, zip);
         std::wstring top;
         for (const ArchiveEntry& entry : zip.Entries()) {
@@ -226,7 +209,7 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
                 ok = false;
                 continue;
             }
-            if (SamePath(root + L"\\" + relative, archive)) {
+            if (SamePath(relative, kArchiveName)) {
                 // An older archive that was in the folder: its name is taken by
                 // this run's archive until the end.
                 if (hasOlder) ok = false;
@@ -239,49 +222,64 @@ bool Restore(const std::wstring& targetDir, const std::wstring& archivePath, con
         for (const FolderState& folder : folders)
             if (!ValidRelative(folder.Relative) || !restorer.EnsureFolders(folder.Relative)) ok = false;
         if (ok && hasOlder) {
-            olderArchive = restorer.WriteToTemporary(olderEntry, L"");
+            olderArchive = restorer.WriteToTemporary(olderEntry, root);
             if (!olderArchive) ok = false;
+        }
+
+        // Deepest first: setting a folder's time must come after every change
+        // inside it. Also after a failure: the folders stand there anyway, with
+        // their own attributes they hide nothing that should be seen. Each
+        // through the handle the restore holds on it.
+        std::vector<const FolderState*> byDepth;
+        for (const FolderState& folder : folders) byDepth.push_back(&folder);
+        auto depth = [](const FolderState* f) { return std::count(f->Relative.begin(), f->Relative.end(), L'\\'); };
+        std::stable_sort(byDepth.begin(), byDepth.end(),
+                         [&](const FolderState* a, const FolderState* b) { return depth(a) > depth(b); });
+        for (const FolderState* folder : byDepth) {
+            Heartbeat();
+            const Folder* held = ValidRelative(folder->Relative) ? restorer.EnsureFolders(folder->Relative) : nullptr;
+            if (!held || !SetTimeAndAttributes(held->get(), &folder->LastWrite, folder->Attributes)) ok = false;
         }
     }  // the archive is closed here, so that it can be replaced or deleted
 
-    // Deepest first: setting a folder's time must come after every change inside it.
-    std::vector<const FolderState*> byDepth;
-    for (const FolderState& folder : folders) byDepth.push_back(&folder);
-    auto depth = [](const FolderState* f) { return std::count(f->Relative.begin(), f->Relative.end(), L'\\'); };
-    std::stable_sort(byDepth.begin(), byDepth.end(),
-                     [&](const FolderState* a, const FolderState* b) { return depth(a) > depth(b); });
-    // Also after a failure: the folders stand there anyway, with their own
-    // attributes they hide nothing that should be seen.
-    for (const FolderState* folder : byDepth) {
-        Heartbeat();
-        if (!ApplyFolderState(root, folder->Relative, folder->LastWrite, folder->Attributes)) ok = false;
-    }
-
-    if (!ok) {
-        DiscardTemporary(olderArchive);
+    if (!ok || archiveIndex == 0) {
+        olderArchive.Discard();
         return false;
     }
     if (hasOlder) {
         // A rename replaces this run's archive, or a link put in its place,
         // never what such a link leads to.
-        const std::size_t slash = archive.rfind(L'\\');
-        return Place(olderArchive, archive.substr(0, slash), archive.substr(slash + 1),
-                     FromDosTime(olderEntry.DosDate, olderEntry.DosTime), olderEntry.Attributes, true);
+        return Place(olderArchive, kArchiveName, FromDosTime(olderEntry.DosDate, olderEntry.DosTime),
+                     olderEntry.Attributes, true);
     }
-    return DeletePlainFile(archive);
+    // Deleted through a handle checked to be the archive that was read.
+    const unique_hfile archive = root.OpenFile(kArchiveName, DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES,
+                                               FILE_SHARE_READ | FILE_SHARE_DELETE);
+    FILE_BASIC_INFO basic{};
+    if (!archive || FileIndexOf(archive.get()) != archiveIndex ||
+        !::GetFileInformationByHandleEx(archive.get(), FileBasicInfo, &basic, sizeof basic) ||
+        !ClearReadOnly(archive.get(), basic.FileAttributes))
+        return false;
+    return Folder::Delete(archive.get());
 }
 
-void CaptureBelow(const std::wstring& path, const std::wstring& relative, std::vector<FolderState>& out) {
-    FolderListing list(path, true);
-    while (const WIN32_FIND_DATAW* fd = list.Next()) {
-        if (!(fd->dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || (fd->dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
-            continue;
-        const std::wstring name = fd->cFileName;
-        const std::wstring child = relative.empty() ? name : relative + L"\\" + name;
-        out.push_back({child, fd->dwFileAttributes, fd->ftLastWriteTime});
-        CaptureBelow(path + L"\\" + name, child, out);
+void CaptureBelow(const Folder& folder, const std::wstring& relative, std::vector<FolderState>& out) {
+    std::vector<Folder::Entry> entries;
+    if (!folder.List(entries, true))
+        RaiseError(L"Der Ordner kann nicht gelesen werden: " + folder.Path(), folder.Path());
+    for (const Folder::Entry& entry : entries) {
+        if (!entry.IsFolder()) continue;
+        const std::wstring child = relative.empty() ? entry.Name : relative + L"\\" + entry.Name;
+        // Entered relative to its parent's handle; one swapped for a link
+        // since the listing is neither recorded nor entered.
+        const Folder sub = folder.OpenFolder(entry.Name, Folder::How::Open, Folder::ReadOnly);
+        if (!sub && ::GetLastError() == Folder::LinkRefused) continue;
+        if (!sub)
+            RaiseError(L"Der Ordner kann nicht gelesen werden: " + folder.Path() + L"\\" + entry.Name, folder.Path());
+        FILETIME lastWrite{static_cast<DWORD>(entry.LastWrite), static_cast<DWORD>(entry.LastWrite >> 32)};
+        out.push_back({child, entry.Attributes, lastWrite});
+        CaptureBelow(sub, child, out);
     }
-    if (!list.Complete()) RaiseError(L"Der Ordner kann nicht gelesen werden: " + path, path);
 }
 
 }  // namespace
@@ -297,18 +295,15 @@ std::wstring EntryPath(const std::wstring& entryName) {
     return relative;
 }
 
-std::vector<FolderState> CaptureFolders(const std::wstring& targetDir) {
-    const std::wstring root = RootOf(targetDir);
-    if (root.empty()) RaiseError(L"Kein Programmordner: " + targetDir, targetDir);
+std::vector<FolderState> CaptureFolders(const Folder& targetDir) {
     std::vector<FolderState> folders;
-    CaptureBelow(root, L"", folders);
+    CaptureBelow(targetDir, L"", folders);
     return folders;
 }
 
-int RestoreFolder(const std::wstring& targetDir, const std::wstring& archivePath,
-                  const std::vector<FolderState>& folders) {
+int RestoreFolder(const Folder& targetDir, const std::vector<FolderState>& folders) {
     try {
-        return Restore(targetDir, archivePath, folders) ? 0 : 1;
+        return Restore(targetDir, folders) ? 0 : 1;
     } catch (const EFehler&) {
         return 1;
     } catch (const std::bad_alloc&) {

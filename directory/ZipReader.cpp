@@ -79,9 +79,12 @@ bool DecodeUtf8(const std::string& bytes, std::wstring& out) {
 }  // namespace
 
 ZipReader::ZipReader(const std::wstring& path)
-    : path_(path), in_(new unsigned char[ChunkSize]), out_(new unsigned char[ChunkSize]) {
-    file_.reset(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    : ZipReader(unique_hfile(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                           FILE_FLAG_SEQUENTIAL_SCAN, nullptr)),
+                path) {}
+
+ZipReader::ZipReader(unique_hfile file, const std::wstring& path)
+    : path_(path), file_(std::move(file)), in_(new unsigned char[ChunkSize]), out_(new unsigned char[ChunkSize]) {
     if (!file_)
         RaiseError(L"Das Archiv kann nicht geöffnet werden: " + path + L" (Fehler " +
                    std::to_wstring(::GetLastError()) + L")");

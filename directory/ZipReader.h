@@ -33,6 +33,8 @@ public:
     // Opens the archive for reading (others may read it too) and reads and
     // checks the central directory and every local header.
     explicit ZipReader(const std::wstring& path);
+    // The same on a file already open for reading (path names it in errors).
+    ZipReader(unique_hfile file, const std::wstring& path);
     ~ZipReader();
     ZipReader(const ZipReader&) = delete;
     ZipReader& operator=(const ZipReader&) = delete;

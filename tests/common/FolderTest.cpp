@@ -208,6 +208,11 @@ TEST(FolderTest, ListsThroughTheHandleWithLinksMarked) {
             EXPECT_EQ(e.Size, 6u);
         }
     }
+    // A second listing of the same handle sees what came meanwhile.
+    WriteBytes(f.in + L"\\later.txt", "");
+    entries.clear();
+    ASSERT_TRUE(in.List(entries));
+    EXPECT_EQ(Names(entries), (std::vector<std::wstring>{L"a.txt", L"later.txt", L"link", L"sub"}));
     // More entries than one buffer of the listing holds.
     const Folder sub = in.OpenFolder(L"sub");
     for (int i = 0; i < 1500; ++i) WriteBytes(f.in + L"\\sub\\file-with-a-longish-name-" + std::to_wstring(i), "");

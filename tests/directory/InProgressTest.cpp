@@ -18,10 +18,10 @@ TEST(InProgressMark, NamesItsArchiveAndTheFolders) {
         {L"Hilfe\\Bilder mit Blank", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_HIDDEN, FILETIME{7, 0x01d9a001}},
         {L"F\u00e4cher \u2013 \u00dcbersicht", FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY, FILETIME{}},
     };
-    WriteMark(dir, folders);
+    WriteMark(Folder::Open(dir), folders);
     EXPECT_EQ(NamesIn(dir), (std::vector<std::wstring>{L"vlmaltinst.lauf", L"vlmaltinst.zip"}));
 
-    MarkSeen seen = ReadMark(dir);
+    MarkSeen seen = ReadMark(Folder::Open(dir));
     EXPECT_TRUE(seen.Present && seen.Readable && seen.ArchiveIsTheRunsOwn);
     ASSERT_EQ(seen.Folders.size(), folders.size());
     for (std::size_t i = 0; i < folders.size(); ++i) {
@@ -54,15 +54,15 @@ TEST(InProgressMark, NamesItsArchiveAndTheFolders) {
          true, false, false},
         {"mark of another format", [](const std::wstring& d) { WriteBytes(d + L"\\vlmaltinst.lauf", "x\nend\n"); },
          true, false, false},
-        {"no mark", [](const std::wstring& d) { EXPECT_TRUE(RemoveMark(d)); }, false, false, false},
+        {"no mark", [](const std::wstring& d) { EXPECT_TRUE(RemoveMark(Folder::Open(d))); }, false, false, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         TempDir again(L"mark");
         WriteBytes(again.Path() + L"\\vlmaltinst.zip", "archive of this run");
-        WriteMark(again.Path(), folders);
+        WriteMark(Folder::Open(again.Path()), folders);
         c.Change(again.Path());
-        seen = ReadMark(again.Path());
+        seen = ReadMark(Folder::Open(again.Path()));
         EXPECT_EQ(seen.Present, c.Present);
         EXPECT_EQ(seen.Readable, c.Readable);
         EXPECT_EQ(seen.ArchiveIsTheRunsOwn, c.Own);
@@ -81,16 +81,17 @@ TEST(InProgressLeftovers, OnlyTheRunsOwnPatternsGo) {
     ::SetFileAttributesW((dir + L"\\vlmaltinst.zip.4711.tmp").c_str(), FILE_ATTRIBUTE_READONLY);
 
     // Without an interrupted restore the restore's partial files are left alone.
-    RemoveLeftovers(dir, false);
+    RemoveLeftovers(Folder::Open(dir), false);
     EXPECT_EQ(NamesIn(dir),
               (std::vector<std::wstring>{L"Hilfe", L"Velmora10.EXE", L"vlmaltinst.zip", L"vlmaltinst.zip.12.tmpx",
                                          L"vlmaltinst.zip.alt.tmp", L"~vlm9_3.tmp"}));
     EXPECT_EQ(NamesIn(dir + L"\\Hilfe").size(), 4u);
 
-    RemoveLeftovers(dir, true);
+    RemoveLeftovers(Folder::Open(dir), true);
     EXPECT_EQ(NamesIn(dir), (std::vector<std::wstring>{L"Hilfe", L"Velmora10.EXE", L"vlmaltinst.zip",
-                                                     L"vlmaltinst.zip.12.tmpx", L"vlmaltinst.zip.alt.tmp"}));
-    EXPECT_EQ(NamesIn(dir + L"\\Hilfe"), (std::vector<std::wstring>{L"Bilder", L"vlmaltinst.zip.5.tmp", L"~vlmx_1.tmp"}));
+                                                       L"vlmaltinst.zip.12.tmpx", L"vlmaltinst.zip.alt.tmp"}));
+    EXPECT_EQ(NamesIn(dir + L"\\Hilfe"),
+              (std::vector<std::wstring>{L"Bilder", L"vlmaltinst.zip.5.tmp", L"~vlmx_1.tmp"}));
     EXPECT_TRUE(NamesIn(dir + L"\\Hilfe\\Bilder").empty());
 }
 
@@ -107,7 +108,7 @@ TEST(InProgressLeftovers, ALinkIsNeitherFollowedNorRemoved) {
               0);
     ASSERT_EQ(
         RunHostCommand(L"/bin/ln -s '" + HostPath(outside + L"\\Tief") + L"' '" + HostPath(dir + L"\\Tief") + L"'"), 0);
-    RemoveLeftovers(dir, true);
+    RemoveLeftovers(Folder::Open(dir), true);
     EXPECT_EQ(ReadBytes(outside + L"\\fremd.dat"), "somebody's");
     EXPECT_EQ(ReadBytes(outside + L"\\Tief\\~vlm1_1.tmp"), "somebody's");
 }

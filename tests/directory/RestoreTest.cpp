@@ -67,7 +67,7 @@ std::vector<FolderState> ArchiveAndEmpty(const Sandbox& s, const std::vector<std
         DoZip(s.Target, zip);
         zip.Close();
     }
-    auto folders = CaptureFolders(s.Target);
+    auto folders = CaptureFolders(Folder::Open(s.Target));
     auto kept = keep;
     kept.push_back(L"vlmaltinst.zip");
     s.Empty(kept);
@@ -111,7 +111,7 @@ TEST(Restore, BringsBackEveryFileAndFolderAsItWas) {
     const auto folders = ArchiveAndEmpty(s);
     EXPECT_EQ(folders.size(), 5u);
     ASSERT_NE(TreeSnapshot(s.Target), before);
-    EXPECT_EQ(RestoreFolder(s.Target, s.Archive, folders), 0);
+    EXPECT_EQ(RestoreFolder(Folder::Open(s.Target), folders), 0);
     EXPECT_EQ(TreeSnapshot(s.Target), before);  // the run's archive gone too
 }
 
@@ -127,7 +127,7 @@ TEST(Restore, AnOlderArchiveInTheFolderComesBackAsItWas) {
     ::SetFileAttributesW(s.Archive.c_str(), FILE_ATTRIBUTE_READONLY);
     const auto before = TreeSnapshot(s.Target);
     const auto folders = ArchiveAndEmpty(s);
-    EXPECT_EQ(RestoreFolder(s.Target, s.Archive, folders), 0);
+    EXPECT_EQ(RestoreFolder(Folder::Open(s.Target), folders), 0);
     EXPECT_EQ(TreeSnapshot(s.Target), before);
 }
 
@@ -150,7 +150,7 @@ TEST(Restore, AFileTheDeletionLeftIsKeptAndNeverOverwritten) {
         const auto folders = ArchiveAndEmpty(s, {L"VelmStart.ini"});
         WriteBytes(s.Target + L"\\VelmStart.ini", c.Content);
         const std::string archive = ReadBytes(s.Archive).value();
-        EXPECT_EQ(RestoreFolder(s.Target, s.Archive, folders), c.Result);
+        EXPECT_EQ(RestoreFolder(Folder::Open(s.Target), folders), c.Result);
         EXPECT_EQ(ReadBytes(s.Target + L"\\VelmStart.ini"), c.Content);
         if (c.Result == 0) continue;
         // Everything else came back; the archive stays, complete.
@@ -169,7 +169,7 @@ TEST(Restore, AFileHeldOpenInTheWayFailsAndKeepsTheArchive) {
     HANDLE held = ::CreateFileW((s.Target + L"\\VelmStart.ini").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_NE(RestoreFolder(s.Target, s.Archive, folders), 0);
+    EXPECT_NE(RestoreFolder(Folder::Open(s.Target), folders), 0);
     ::CloseHandle(held);
     EXPECT_EQ(ReadBytes(s.Archive), archive);
     EXPECT_TRUE(Exists(s.Target + L"\\Hilfe\\Bilder\\logo.png"));
@@ -182,7 +182,7 @@ TEST(Restore, AnArchiveHeldOpenByAnotherWriterIsNotRead) {
     HANDLE held = ::CreateFileW(s.Archive.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                 OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    EXPECT_NE(RestoreFolder(s.Target, s.Archive, folders), 0);
+    EXPECT_NE(RestoreFolder(Folder::Open(s.Target), folders), 0);
     ::CloseHandle(held);
     EXPECT_TRUE(Exists(s.Archive));
     EXPECT_EQ(TreeSnapshot(s.Target).size(), 1u);
@@ -393,7 +393,8 @@ TEST(Restore, RefusesDamagedOrForeignArchivesWithoutWritingAnything) {
     // Each case damages a valid two-entry archive the way a reader must catch.
     // An archive whose records are damaged is refused as a whole; an entry
     // whose data is damaged is refused alone.
-    const std::vector<RawEntry> entries = {{"Prog/a.txt", "erster Eintrag"}, {"Prog/Hilfe/b.txt", RandomBytes(5000, 4)}};
+    const std::vector<RawEntry> entries = {{"Prog/a.txt", "erster Eintrag"},
+                                           {"Prog/Hilfe/b.txt", RandomBytes(5000, 4)}};
     const std::string valid = BuildArchive(entries);
     const std::size_t central = CentralOffset(valid);
     const std::size_t second = 30 + entries[0].Name.size() + RawDeflate(entries[0].Content).size();
@@ -441,7 +442,7 @@ TEST(Restore, RefusesDamagedOrForeignArchivesWithoutWritingAnything) {
         c.Damage(damaged);
         WriteBytes(s.Archive, damaged);
         const auto outside = s.OutsideNow();
-        EXPECT_NE(RestoreFolder(s.Target, s.Archive, {}), 0);
+        EXPECT_NE(RestoreFolder(Folder::Open(s.Target), {}), 0);
         EXPECT_EQ(ReadBytes(s.Archive), damaged);
         EXPECT_EQ(s.OutsideNow(), outside);
         // Nothing half written: only entries that were checked completely.
@@ -473,7 +474,7 @@ TEST(Restore, HostileEntryNamesWriteNothingOutsideTheFolder) {
         const std::string archive = BuildArchive({{"Prog/gut.txt", "gut"}, {name, "evil"}});
         WriteBytes(s.Archive, archive);
         const auto outside = s.OutsideNow();
-        EXPECT_NE(RestoreFolder(s.Target, s.Archive, {}), 0);
+        EXPECT_NE(RestoreFolder(Folder::Open(s.Target), {}), 0);
         EXPECT_EQ(s.OutsideNow(), outside);
         EXPECT_EQ(ReadBytes(s.Archive), archive);
         // The other entry is restored; the hostile one nowhere.
@@ -489,7 +490,7 @@ TEST(Restore, AnEntryThroughAFileWhereAFolderShouldBeFails) {
     Sandbox s;
     WriteBytes(s.Target + L"\\Hilfe", "a file, not a folder");
     WriteBytes(s.Archive, BuildArchive({{"Prog/Hilfe/b.txt", "b"}}));
-    EXPECT_NE(RestoreFolder(s.Target, s.Archive, {}), 0);
+    EXPECT_NE(RestoreFolder(Folder::Open(s.Target), {}), 0);
     EXPECT_EQ(ReadBytes(s.Target + L"\\Hilfe"), "a file, not a folder");
     EXPECT_TRUE(Exists(s.Archive));
 }
@@ -534,7 +535,7 @@ TEST(Restore, LinksPlantedBeforeTheRestoreGetNothing) {
         ::SetFileAttributesW(s.Outside.c_str(), FILE_ATTRIBUTE_NORMAL);
         const auto outside = s.OutsideNow();
         const std::string outsideStamp = Stamp(s.Outside);
-        EXPECT_EQ(RestoreFolder(s.Target, s.Archive, folders), 1);
+        EXPECT_EQ(RestoreFolder(Folder::Open(s.Target), folders), 1);
         EXPECT_EQ(s.OutsideNow(), outside);
         EXPECT_EQ(Stamp(s.Outside), outsideStamp);
         EXPECT_TRUE(Exists(s.Archive));
@@ -543,9 +544,9 @@ TEST(Restore, LinksPlantedBeforeTheRestoreGetNothing) {
 
 TEST(Restore, AMissingArchiveOrARootFolderIsAFailure) {
     Sandbox s;
-    EXPECT_NE(RestoreFolder(s.Target, s.Archive, {}), 0);
+    EXPECT_NE(RestoreFolder(Folder::Open(s.Target), {}), 0);
     WriteBytes(s.Archive, BuildArchive({{"C/x.txt", "x"}}));
-    EXPECT_NE(RestoreFolder(L"C:\\", s.Archive, {}), 0);
+    EXPECT_NE(RestoreFolder(Folder::Open(L"C:\\"), {}), 0);
     EXPECT_FALSE(Exists(L"C:\\x.txt"));
 }
 
