@@ -3,6 +3,7 @@
 #include "Fehler.h"
 #include "Files.h"
 #include "FolderFiles.h"
+#include "Heartbeat.h"
 #include "UpdateRun.h"
 #include <vector>
 
@@ -98,8 +99,10 @@ Folder OpenNamedChild(const std::wstring& path, Folder::How how, ACCESS_MASK acc
 // a file fails as a copy that failed.
 int CopyFilesInto(const Folder& from, const Folder& to, bool includeSubfolders) {
     std::vector<Folder::Entry> entries;
-    if (!from.List(entries)) return LastErrorResult();
+    if (!from.List(entries, true)) return LastErrorResult();
     for (const Folder::Entry& entry : entries) {
+        // A folder of many small files takes a while: the window answers meanwhile.
+        Heartbeat();
         if (entry.Attributes & FILE_ATTRIBUTE_DIRECTORY) {
             if (!includeSubfolders || entry.IsLink()) continue;
             const Folder fromChild = from.OpenFolder(entry.Name, Folder::How::Open, Folder::ReadOnly);

@@ -138,11 +138,14 @@ std::wstring ProgramTitle() {
 }  // namespace
 
 void TFHaupt::ErrorBox(const std::wstring& text) {
+    // A box's own message loop is one of the points where commands count.
+    const AtPoint point(*this);
     static const std::wstring title = L"Fehler";
     ShowBox(Handle, {IDI_ERROR, title, text, {{L"OK", IDOK}}, IDOK});
 }
 
 bool TFHaupt::ConfirmBox(const std::wstring& text) {
+    const AtPoint point(*this);
     static const std::wstring title = L"Best\u00e4tigen";
     return ShowBox(Handle, {IDI_QUESTION, title, text, {{L"&Ja", IDYES}, {L"&Nein", IDNO}}, IDYES}) == IDYES;
 }
@@ -150,6 +153,7 @@ bool TFHaupt::ConfirmBox(const std::wstring& text) {
 // A full stop is added unless the text already ends in a character whose code is
 // no higher than that of the full stop (".", "!", ")" ...).
 void TFHaupt::ShowDefaultErrorReport(const std::wstring& message) {
+    const AtPoint point(*this);
     std::wstring text = message;
     if (text.empty() || text.back() > L'.') text += L'.';
     const std::wstring title = ProgramTitle();

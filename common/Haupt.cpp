@@ -107,7 +107,7 @@ void TFHaupt::CreateForm(HINSTANCE instance, FormHandlers& handlers) {
     if (!Handle) RaiseError(L"Das Hauptfenster konnte nicht erstellt werden");
     CreateControls(instance);
     LayoutControls();
-    Dispatch(&TFHaupt::FormCreate);
+    DispatchWorking(FormState::Created, &TFHaupt::FormCreate);
 }
 
 void TFHaupt::CreateControls(HINSTANCE instance) {
@@ -243,6 +243,22 @@ bool TFHaupt::Dispatch(void (TFHaupt::*handler)()) {
     return false;
 }
 
+bool TFHaupt::DispatchWorking(FormState state, void (TFHaupt::*handler)()) {
+    state_ = FormState::InStep;
+    workingState_ = state;
+    return Dispatch(handler);
+}
+
+TFHaupt::AtPoint::AtPoint(TFHaupt& form) : form_(form) {
+    if (form_.state_ != FormState::InStep) return;
+    form_.state_ = form_.workingState_;
+    entered_ = true;
+}
+
+TFHaupt::AtPoint::~AtPoint() {
+    if (entered_ && form_.state_ == form_.workingState_) form_.state_ = FormState::InStep;
+}
+
 LRESULT CALLBACK TFHaupt::WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
     if (msg == WM_NCCREATE) {
         auto* cs = reinterpret_cast<CREATESTRUCTW*>(lParam);
@@ -286,11 +302,17 @@ void TFHaupt::OnCommand(int id, int code) {
 // messages through), but the compact state a run starts from does not stand:
 // "Weiter" and closing wait for it. During a run "Weiter" would start the
 // sequence again inside the running one, and closing must not let the
-// installation go on. During the restore before the end nothing may end the
-// process with the folder half restored.
+// installation go on. Inside a step a command may still arrive, sent by
+// another program while the step lets the window answer: an end there would
+// leave the step half done (an archive half written, a folder half restored),
+// so the command waits in the queue for the next point, as a posted one does.
+// During the restore before the end nothing may end the process with the
+// folder half restored.
 Reaction TFHaupt::Decide(FormState state, FormEvent event, bool closeOffered) {
     if (event == FormEvent::Close && !closeOffered) return Reaction::Ignore;
     switch (state) {
+    case FormState::InStep:
+        return Reaction::Requeue;
     case FormState::Created:
     case FormState::ShowTime:
         return event == FormEvent::Abbruch ? Reaction::EndWithOne : Reaction::Defer;
@@ -321,20 +343,34 @@ void TFHaupt::OnEvent(FormEvent event) {
     case Reaction::Defer:
         (event == FormEvent::Weiter ? weiterDeferred_ : closeDeferred_) = true;
         break;
+    case Reaction::Requeue:
+        PostEvent(event);
+        break;
     case Reaction::Ignore:
         break;
     }
 }
 
+void TFHaupt::PostEvent(FormEvent event) {
+    if (event == FormEvent::Close) {
+        ::PostMessageW(Handle, WM_CLOSE, 0, 0);
+        return;
+    }
+    const bool weiter = event == FormEvent::Weiter;
+    ::PostMessageW(Handle, WM_COMMAND, MAKEWPARAM(weiter ? IDOK : IDCANCEL, BN_CLICKED),
+                   reinterpret_cast<LPARAM>(weiter ? BtWeiter : BtAbbruch));
+}
+
 void TFHaupt::BtAbbruchClick() { EndWith(1); }
 
 void TFHaupt::BtWeiterClick() {
-    state_ = FormState::Running;
     // Verarbeite ends the program on every path; coming back means an error
     // ended it.
     scope_exit stopped([this] {
-        if (state_ == FormState::Running) state_ = FormState::StoppedByError;
+        if (state_ == FormState::InStep || state_ == FormState::Running) state_ = FormState::StoppedByError;
     });
+    state_ = FormState::InStep;
+    workingState_ = FormState::Running;
     handlers_->Verarbeite();
 }
 

@@ -34,13 +34,17 @@ struct FormDesign {
 };
 
 // The window's states. Which handler an event runs is decided in one place,
-// TFHaupt::Decide, from the state and the event alone.
+// TFHaupt::Decide, from the state and the event alone. A handler that works
+// (FormCreate, FormShow, Verarbeite) is InStep between its points, the places
+// where it lets messages be handled (ProcessMessages and the boxes); at a
+// point the window is in the handler's own state (Created, ShowTime, Running).
 enum class FormState {
     Created,         // FormCreate has run; the window is not shown yet
     ShowTime,        // FormShow runs: checks, boxes, the start-time recovery
     Compact,         // FormShow is done; the window waits for the user
     Running,         // Verarbeite runs
     StoppedByError,  // an error ended a handler; the window stays open
+    InStep,          // a step works; the window answers other programs, but no command counts yet
     Ending,          // the restore before an end with exit code 1; nothing counts
 };
 enum class FormEvent {
@@ -53,6 +57,7 @@ enum class Reaction {
     EndWithOne,   // end with exit code 1
     CloseWindow,  // the message loop ends: exit code 0
     Defer,        // kept until FormShow is done, then decided again
+    Requeue,      // put back in the queue: decided again at the handler's next point
     Ignore,
 };
 
@@ -108,7 +113,24 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     bool Dispatch(void (TFHaupt::*handler)());  // false when the handler raised an error
+    // Runs handler as one that works in state at its points.
+    bool DispatchWorking(FormState state, void (TFHaupt::*handler)());
     void OnEvent(FormEvent event);
+    void PostEvent(FormEvent event);  // to the window's own queue, as a click or close would come
+
+    // One of the working handler's points: for its lifetime the window is in
+    // the handler's own state, and commands take effect.
+    class AtPoint {
+    public:
+        explicit AtPoint(TFHaupt& form);
+        ~AtPoint();
+        AtPoint(const AtPoint&) = delete;
+        AtPoint& operator=(const AtPoint&) = delete;
+
+    private:
+        TFHaupt& form_;
+        bool entered_ = false;
+    };
     // The handlers bound to the window's events.
     void FormCreate() { handlers_->FormCreate(); }
     void FormShow() { handlers_->FormShow(); }
@@ -134,5 +156,6 @@ private:
     int logHeight_ = LogHeight;
     int compactClientHeight_ = 0;
     FormState state_ = FormState::Created;
+    FormState workingState_ = FormState::Created;  // the working handler's state at its points
     bool weiterDeferred_ = false, closeDeferred_ = false;
 };

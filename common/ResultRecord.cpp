@@ -47,40 +47,53 @@ int UpdateRun::SchreibeIni(int result) {
     // The earlier record is read through a handle checked to lie in the
     // folder under its name; a link there is refused, never read or written.
     std::optional<std::string> before;
+    FILE_BASIC_INFO basic{};
     if (const unique_hfile old = record.Dir.OpenFile(record.Name, GENERIC_READ, FILE_SHARE_READ)) {
         before = ReadWhole(old.get());
-        if (!before) refuse();
+        if (!before || !::GetFileInformationByHandleEx(old.get(), FileBasicInfo, &basic, sizeof basic)) refuse();
     } else if (WhatIsAt(record.Dir, record.Name) != AtName::Free) {
         refuse();
     }
     const std::optional<std::string> after = ProfileWithValues(before, L"Update", values);
     if (!after) return StepOk;  // every key already as given: nothing to write
     // All four keys at once: a failure or a kill leaves the earlier record.
-    const std::uint64_t written = PutWhole(record.Dir, record.Name, before.has_value(), [&after](HANDLE file) {
-        return WriteAll(file, after->data(), after->size());
+    // The new record keeps the earlier one's attributes, as a write in place
+    // would; a read-only one takes the new values all the same.
+    const DWORD attributes = before ? basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY : 0;
+    const std::uint64_t written = PutWhole(record.Dir, record.Name, before.has_value(), [&](HANDLE file) {
+        return WriteAll(file, after->data(), after->size()) && SetTimeAndAttributes(file, nullptr, attributes);
     });
     if (!written) refuse();
-    Session.RecordWritten = UpdateSession::WrittenRecord{path, std::move(before), written};
+    // What the first write replaced is what an end with exit code 1 puts back.
+    if (!Session.RecordWritten) {
+        const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
+        Session.RecordWritten = UpdateSession::WrittenRecord{path, std::move(before), lastWrite, basic.FileAttributes};
+    }
+    Session.RecordWritten->Written = written;
     return StepOk;
 }
 
 bool UpdateRun::PutBackRecord() {
     if (!Session.RecordWritten) return true;
-    const UpdateSession::WrittenRecord& written = *Session.RecordWritten;
-    const FileInFolder record = OpenFileInFolder(written.Path);
+    const UpdateSession::WrittenRecord& replaced = *Session.RecordWritten;
+    const FileInFolder record = OpenFileInFolder(replaced.Path);
     if (!record) return false;
-    // Only the file this run wrote is put back; whatever replaced it since
-    // is not the run's to change.
-    unique_hfile current = record.Dir.OpenFile(record.Name, DELETE, FILE_SHARE_READ | FILE_SHARE_DELETE);
-    if (!current || FileIndexOf(current.get()) != written.Written) return false;
-    bool done;
-    if (written.Before) {
-        current.reset();  // a file held open cannot be replaced
-        done = PutWhole(record.Dir, record.Name, true, [&written](HANDLE file) {
-                   return WriteAll(file, written.Before->data(), written.Before->size());
+    bool done = false;
+    if (replaced.Before) {
+        // Whatever stands at the name now is replaced: the record this run
+        // wrote, or a link itself, never what a link leads to.
+        done = PutWhole(record.Dir, record.Name, true, [&replaced](HANDLE file) {
+                   return WriteAll(file, replaced.Before->data(), replaced.Before->size()) &&
+                          SetTimeAndAttributes(file, &replaced.LastWrite, replaced.Attributes);
                }) != 0;
     } else {
-        done = Folder::Delete(current.get());
+        // Only the file this run wrote goes; anything else at the name stays.
+        {
+            const unique_hfile current =
+                record.Dir.OpenFile(record.Name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+            if (current && FileIndexOf(current.get()) == replaced.Written) Folder::Delete(current.get());
+        }
+        done = WhatIsAt(record.Dir, record.Name) == AtName::Free;
     }
     if (done) Session.RecordWritten.reset();
     return done;

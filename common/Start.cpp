@@ -7,13 +7,12 @@ void TFHaupt::ShowForm() {
     ::ShowWindow(Handle, SW_SHOW);
     ::UpdateWindow(Handle);
     // The first showing runs FormShow before any user input is handled.
-    const bool shown = Dispatch(&TFHaupt::FormShow);
+    const bool shown = DispatchWorking(FormState::ShowTime, &TFHaupt::FormShow);
     state_ = shown ? FormState::Compact : FormState::StoppedByError;
     // What arrived before the compact state stood is decided now, from the
     // message loop, as if it had come just now.
-    if (closeDeferred_) ::PostMessageW(Handle, WM_CLOSE, 0, 0);
-    if (weiterDeferred_ && !closeDeferred_)
-        ::PostMessageW(Handle, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), reinterpret_cast<LPARAM>(BtWeiter));
+    if (closeDeferred_) PostEvent(FormEvent::Close);
+    if (weiterDeferred_ && !closeDeferred_) PostEvent(FormEvent::Weiter);
     weiterDeferred_ = closeDeferred_ = false;
 }
 
@@ -35,6 +34,7 @@ int TFHaupt::RunMessageLoop() {
 }
 
 void TFHaupt::ProcessMessages() {
+    const AtPoint point(*this);
     MSG msg;
     while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
         // The window was closed meanwhile. Closing during a run ends it with 1

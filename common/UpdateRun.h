@@ -63,11 +63,15 @@ public:
     void RunBackups();
 
     // The result record (ResultRecord.cpp). The result is written as given;
-    // the runs write 0. Returns StepOk; a failed write raises EFehler.
+    // the runs write 0. Returns StepOk; a failed write raises EFehler. The
+    // first call keeps the record as it was (its bytes, or that there was
+    // none), so that an end with exit code 1 can put it back: the installer
+    // then finds no record of a success it was told did not happen.
     int SchreibeIni(int result);
-    // Puts back what SchreibeIni replaced (the earlier record byte for byte,
-    // or no record), through the same checked writer, as long as the record
-    // is still the file it wrote. True when there is nothing left to put back.
+    // Puts back the record SchreibeIni replaced (the earlier bytes, time and
+    // attributes, or no record), through the same checked writer; nothing when
+    // it has not written. Never writes through a link at the record's name.
+    // False when the earlier record could not be put back.
     bool PutBackRecord();
 
     UpdaterProgram& Program;

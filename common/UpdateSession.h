@@ -2,6 +2,7 @@
 // UTF-16 throughout, so a folder name outside the ANSI code page still names its
 // folder.
 #pragma once
+#include <windows.h>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -20,12 +21,15 @@ struct UpdateSession {
     std::wstring InstalledVersion;
     bool HasSubdir001 = false;
 
-    // What SchreibeIni replaced, so that an end with exit code 1 can put it
-    // back: the record's full name, its earlier bytes (none: there was no
-    // record), and the file written (FileIndexOf).
+    // What SchreibeIni's first write replaced, so that an end with exit code
+    // 1 can put it back: the record's full name, its earlier bytes (none:
+    // there was no record), time and attributes, and the file last written
+    // (FileIndexOf).
     struct WrittenRecord {
         std::wstring Path;
         std::optional<std::string> Before;
+        FILETIME LastWrite{};
+        DWORD Attributes = 0;
         std::uint64_t Written = 0;
     };
     std::optional<WrittenRecord> RecordWritten;

@@ -256,6 +256,27 @@ HWND ConfirmUpdate(Program& p) {
     return p.MainWindow();
 }
 
+std::optional<DWORD> SendCommand(HWND main, SentCommand command, int timeoutMs) {
+    const bool close = command == SentCommand::Close;
+    const UINT message = close ? WM_CLOSE : WM_COMMAND;
+    const WPARAM w = close ? 0 : MAKEWPARAM(IDCANCEL, BN_CLICKED);
+    const LPARAM l = close ? 0 : reinterpret_cast<LPARAM>(::GetDlgItem(main, IDCANCEL));
+    const ULONGLONG sent = ::GetTickCount64();
+    DWORD_PTR result = 0;
+    if (!::SendMessageTimeoutW(main, message, w, l, SMTO_NORMAL, static_cast<UINT>(timeoutMs), &result))
+        return std::nullopt;
+    return static_cast<DWORD>(::GetTickCount64() - sent);
+}
+
+std::function<void(const std::vector<std::wstring>&)> SendWhen(HWND main, CommandOnLog& command) {
+    return [main, &command](const std::vector<std::wstring>& log) {
+        if (command.Sent || !command.When(log)) return;
+        command.Sent = true;
+        command.AnswerMs = SendCommand(main, command.Command);
+        if (command.Answered) command.Answered();
+    };
+}
+
 RunSeen FollowRun(Program& p, HWND main, const FollowOptions& options) {
     RunSeen seen;
     const DWORD until = ::GetTickCount() + static_cast<DWORD>(options.TimeoutMs);

@@ -62,6 +62,27 @@ void PressClose(HWND main);
 // A close request posted by another program.
 void PostClose(HWND main);
 
+// A command another program sends (SendMessage) instead of posting it, as
+// accessibility and automation tools do: "Abbruch" as its button's
+// WM_COMMAND, or WM_CLOSE.
+enum class SentCommand { Abbruch, Close };
+// Sends the command to the main window and waits at most timeoutMs for its
+// answer: the milliseconds the answer took, or nothing when none came.
+std::optional<DWORD> SendCommand(HWND main, SentCommand command, int timeoutMs = 1000);
+
+// A command sent once, at the first log read for which When holds.
+struct CommandOnLog {
+    SentCommand Command = SentCommand::Abbruch;
+    std::function<bool(const std::vector<std::wstring>& log)> When;
+    // Runs right after the answer, before anything else is read: where the
+    // program was when it answered can be looked at here.
+    std::function<void()> Answered;
+    bool Sent = false;
+    std::optional<DWORD> AnswerMs;  // nothing: unanswered within 1 s
+};
+// The log reader (FollowOptions::AfterRead) that sends command to main.
+std::function<void(const std::vector<std::wstring>&)> SendWhen(HWND main, CommandOnLog& command);
+
 // Waits until the predicate holds or the time is up; returns the last result.
 template <typename Predicate>
 auto WaitFor(Predicate predicate, int timeoutMs = 10000) -> decltype(predicate()) {

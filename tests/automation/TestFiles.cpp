@@ -299,6 +299,12 @@ std::string RandomBytes(size_t size, std::uint64_t seed) {
     return bytes;
 }
 
+std::string SlowToDeflate(std::size_t size, std::uint64_t seed) {
+    std::string out = RandomBytes(size, seed);
+    for (char& c : out) c = "ACGT"[c & 3];
+    return out;
+}
+
 SmallDisk::SmallDisk(const std::wstring& folder, int megabytes) : Folder(folder), Host(HostPath(folder)) {
     MakeDirs(folder);
     RunHostCommand(L"/bin/mount -t tmpfs -o size=" + std::to_wstring(megabytes) + L"m tmpfs \"" + Host + L"\"");

@@ -108,6 +108,10 @@ private:
 
 // Pseudo-random bytes that neither deflate nor a file system can shrink.
 std::string RandomBytes(size_t size, std::uint64_t seed);
+// Random letters from a four-letter alphabet: quick to make, slow to deflate
+// (long hash chains, short matches), so a modest folder keeps the archive
+// step busy.
+std::string SlowToDeflate(std::size_t size, std::uint64_t seed);
 
 // A small file system of its own, mounted on folder for the object's lifetime;
 // needs the host's administrator (Mounted tells whether it worked).

@@ -260,3 +260,60 @@ TEST(SchreibeIni, ARecordNameThatIsALinkIsRefused) {
 }
 
 }  // namespace
+
+namespace {
+
+// The put-back after an end with exit code 1: what stood at the record's name
+// before the first write comes back exactly (bytes, time, attributes), or the
+// name is free again; a link planted at the name meanwhile is replaced, never
+// written through, and what it leads to stays as it was.
+TEST(SchreibeIni, PutBackRestoresTheRecordAsItWasBeforeTheFirstWrite) {
+    struct Case {
+        const char* Name;
+        bool RecordBefore;
+        int Writes;           // SchreibeIni calls before the put-back
+        bool LinkAfterWrite;  // a link to a file outside replaces the record before the put-back
+        bool NameFreeAfter;   // nothing at the record's name after the put-back
+    };
+    const Case cases[] = {
+        {"no record before", false, 1, false, true},
+        {"an earlier record", true, 1, false, false},
+        {"written twice: the first write's earlier record", true, 2, false, false},
+        {"nothing written: nothing to put back", true, 0, false, false},
+        {"an earlier record, a link planted after the write", true, 1, true, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.Name);
+        Record r;
+        const std::wstring outside = r.Root / L"Draussen";
+        MakeDirs(outside);
+        WriteIni(outside + L"\\kanarie.ini", L"[Eigen]\r\nA=1\r\n");
+        const auto outsideBefore = TreeSnapshot(outside);
+        if (c.RecordBefore) {
+            WriteIni(r.Path, L"[Update]\r\nErfolg=1\r\nVorversion=9.1.0.3\r\n[Eigen]\r\nX=\u00e4\r\n");
+            SetLastWrite(r.Path, SYSTEMTIME{2019, 3, 0, 14, 8, 30, 12, 0});
+            ::SetFileAttributesW(r.Path.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE);
+        }
+        const auto before = TreeSnapshot(r.Root.Path());
+        for (int i = 0; i < c.Writes; ++i) {
+            r.R.Session.InstalledVersion = L"9.4.0." + std::to_wstring(i);
+            r.R.SchreibeIni(0);
+        }
+        if (c.Writes) {
+            EXPECT_EQ(ReadProfile(r.Path, L"Update", L"Erfolg"), L"0");
+        }
+        if (c.LinkAfterWrite) {
+            ::SetFileAttributesW(r.Path.c_str(), FILE_ATTRIBUTE_NORMAL);
+            ASSERT_TRUE(::DeleteFileW(r.Path.c_str()));
+            HostSymlink(outside + L"\\kanarie.ini", r.Path);
+        }
+
+        EXPECT_TRUE(r.R.PutBackRecord());
+        EXPECT_EQ(TreeSnapshot(r.Root.Path()), before);
+        EXPECT_EQ(TreeSnapshot(outside), outsideBefore);
+        EXPECT_EQ(!Exists(r.Path), c.NameFreeAfter);
+        EXPECT_TRUE(NamesIn(r.Root.Path(), L"*.tmp").empty());
+    }
+}
+
+}  // namespace

@@ -15,14 +15,6 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// Random letters from a four-letter alphabet: quick to make, slow to deflate
-// (long hash chains, short matches), so a modest folder keeps the step busy.
-std::string SlowToDeflate(std::size_t size, std::uint64_t seed) {
-    std::string out = RandomBytes(size, seed);
-    for (char& c : out) c = "ACGT"[c & 3];
-    return out;
-}
-
 // Whether the step's archive, still under its name of its own
 // ("vlmaltinst.zip.<pid>.tmp"), is being written in the program folder.
 bool PartialArchiveExists(const std::wstring& programDir) {
