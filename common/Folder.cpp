@@ -101,9 +101,9 @@ Folder Folder::Open(const std::wstring& path, ACCESS_MASK access) {
 
 Folder Folder::OpenAsNamed(const std::wstring& path, ACCESS_MASK access) {
     // A drive's root keeps its backslash ("C:" alone is the drive's current folder).
-    std::wstring full = WithoutFinalBackslashes(path);
+    std::wstring full = WithoutFinalBackslashes(FullPath(path));
     if (full.size() == 2 && full[1] == L':') full += L'\\';
-    unique_hfile handle(::CreateFileW(ExtendedPath(FullPath(full)).c_str(), kFolderBase | access, kFolderShare, nullptr,
+    unique_hfile handle(::CreateFileW(ExtendedPath(full).c_str(), kFolderBase | access, kFolderShare, nullptr,
                                       OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
     if (!handle) return {};
     std::wstring onVolume = VolumePathOf(handle.get());

@@ -3,7 +3,7 @@
 #include "Files.h"
 
 FileInFolder OpenFileInFolder(const std::wstring& fullPath, ACCESS_MASK access) {
-    const std::size_t slash = fullPath.rfind(L'\\');
+    const std::size_t slash = fullPath.find_last_of(L"\\/");
     if (slash == std::wstring::npos || slash + 1 >= fullPath.size()) {
         ::SetLastError(ERROR_INVALID_NAME);
         return {};
