@@ -96,7 +96,7 @@ const std::string kExchangeLoop =
     "try:\n"
     "    while not stopping() and time.time() < deadline:\n"
     "        exchange(A, B); swapped = not swapped; happened(); ready()\n"
-    "        time.sleep(0.002)\n"
+    "        time.sleep(float(PAUSE))\n"
     "except OSError as e:\n"
     "    print(e)\n"
     "if swapped: exchange(A, B)\n";
@@ -123,7 +123,10 @@ struct Scene {
     std::wstring Outside, Park;
     std::map<std::wstring, std::string> Files, OutsideBefore;
 
-    explicit Scene(const wchar_t* hint, int helpPages = 0) : Root(hint) {
+    // copyHelp: the outside folder begins as a copy of the help folder, so
+    // that nothing done there by name could tell them apart; without it, what
+    // appears there by name is seen.
+    explicit Scene(const wchar_t* hint, int helpPages = 0, bool copyHelp = true) : Root(hint) {
         S = LayOutSample(Root.Path(), Fixture(L"v9_2_0_15"));
         for (int i = 0; i < helpPages; ++i) {
             const std::wstring folder = S.ProgramDir + L"\\Hilfe\\Teil" + std::to_wstring(i / 100);
@@ -133,12 +136,13 @@ struct Scene {
         Outside = Root / L"Draussen";
         Park = Root / L"Abseits";
         MakeDirs(Park);
-        // Outside: a copy of the help folder (same names, sizes and times, so
-        // that nothing done by name could tell them apart), empty folders and
-        // a read-only canary.
-        EXPECT_EQ(
-            RunHostCommand(L"cp -a \"" + HostPath(S.ProgramDir + L"\\Hilfe") + L"\" \"" + HostPath(Outside) + L"\""),
-            0);
+        // Outside: maybe a copy of the help folder, empty folders and a
+        // read-only canary.
+        if (copyHelp) {
+            EXPECT_EQ(RunHostCommand(L"cp -a \"" + HostPath(S.ProgramDir + L"\\Hilfe") + L"\" \"" + HostPath(Outside) +
+                                     L"\""),
+                      0);
+        }
         MakeDirs(Outside + L"\\leer\\tiefer");
         WriteBytes(Outside + L"\\kanarie.txt", "canary");
         ::SetFileAttributesW((Outside + L"\\kanarie.txt").c_str(), FILE_ATTRIBUTE_READONLY);
@@ -194,23 +198,41 @@ RunSeen RunThrough(Program& p) {
     return FollowRun(p, main);
 }
 
-// The help folder and a link to the outside change places again and again
-// while the run walks, archives and empties the folder: nothing outside is
-// deleted, and what the archive missed stays in place.
-TEST(FolderRace, AFolderExchangedWithALinkDuringTheRunLosesNothing) {
-    Scene scene(L"race_exchange", 1500);
-    HostSymlink(scene.Outside, scene.Park + L"\\Hilfe");
-    {
-        HostRace race({{"A", Host(scene.S.ProgramDir + L"\\Hilfe")}, {"B", Host(scene.Park + L"\\Hilfe")}},
-                      kExchangeLoop);
-        ASSERT_TRUE(race.Started());
-        Program p(Updater(), L"\"" + scene.S.ProgramDir + L"\"");
-        const RunSeen end = RunThrough(p);
-        race.Stop();
-        EXPECT_EQ(end.Exit, 0u);
-        EXPECT_TRUE(race.Happened());
+// The help folder swapped for a link to the outside while the run walks,
+// archives and empties the folder: exchanged with it again and again, or
+// swapped for good once the emptying has listed the program folder and is
+// busy with the folder "Anfang" before it. Nothing outside is deleted (its
+// empty folders included), and what the archive missed stays in place.
+TEST(FolderRace, AFolderSwappedForALinkDuringTheRunLosesNothing) {
+    const std::string swapWhenEmptying =
+        "ready()\n"
+        "while os.path.lexists(FIRST) and not stopping() and time.time() < deadline: pass\n"
+        "if not os.path.lexists(FIRST):\n"
+        "    os.rename(A, B); os.symlink(OUT, A); happened()\n";
+    for (const bool whenEmptying : {false, true}) {
+        SCOPED_TRACE(whenEmptying ? "swapped once the emptying began" : "exchanged again and again");
+        Scene scene(L"race_exchange", 1500);
+        if (!whenEmptying) HostSymlink(scene.Outside, scene.Park + L"\\Hilfe");
+        // Emptied before the help folder: names are taken in sorted order.
+        MakeDirs(scene.S.ProgramDir + L"\\Anfang");
+        for (int i = 0; i < 1500; ++i) WriteBytes(scene.S.ProgramDir + L"\\Anfang\\f" + std::to_wstring(i), "x");
+        scene.Files = FilesIn(scene.S.ProgramDir);
+        {
+            HostRace race({{"A", Host(scene.S.ProgramDir + L"\\Hilfe")},
+                           {"B", Host(scene.Park + L"\\Hilfe")},
+                           {"OUT", Host(scene.Outside)},
+                           {"FIRST", Host(scene.S.ProgramDir + L"\\Anfang\\f0")},
+                           {"PAUSE", "0.002"}},
+                          whenEmptying ? swapWhenEmptying : kExchangeLoop);
+            ASSERT_TRUE(race.Started());
+            Program p(Updater(), L"\"" + scene.S.ProgramDir + L"\"");
+            const RunSeen end = RunThrough(p);
+            race.Stop();
+            EXPECT_EQ(end.Exit, 0u);
+            EXPECT_TRUE(race.Happened());
+        }
+        scene.ExpectIntact(L"Hilfe", whenEmptying ? scene.Park + L"\\Hilfe" : L"");
     }
-    scene.ExpectIntact();
 }
 
 // The mark of an interrupted update, naming the archive in the folder as the
@@ -228,20 +250,19 @@ void WriteMarkFor(const Scene& scene) {
 }
 
 // The restore creates the help folder; the watcher swaps it for a link to the
-// outside the moment it appears: after an ordinary end with exit code 1, and
-// during the recovery at the next start. Nothing is created outside; every
-// file is in its place, in the archive (a restore that failed keeps it), or in
-// the real folder the watcher moved away (a restore that got through it
-// before the swap).
+// outside the moment something appears in it (the folder was checked by then): after an ordinary end with exit code 1,
+// and during the recovery at the next start. Nothing is created outside; every file is in its place, in the archive (a
+// restore that failed keeps it), or in the real folder the watcher moved away (a restore that got through it before the
+// swap).
 TEST(FolderRace, AFolderSwappedForALinkDuringTheRestoreGetsNothingOutside) {
     const std::string watchHelp =
         "while os.path.lexists(A) and not stopping() and time.time() < deadline: time.sleep(0.001)\n"
-        "while not os.path.lexists(A) and not stopping() and time.time() < deadline: pass\n"
+        "while not (os.path.isdir(A) and os.listdir(A)) and not stopping() and time.time() < deadline: pass\n"
         "if os.path.isdir(A) and not os.path.islink(A):\n"
         "    os.rename(A, B); os.symlink(OUT, A); happened()\n";
     for (const bool recovery : {false, true}) {
         SCOPED_TRACE(recovery ? "during the recovery at the next start" : "after an end with exit code 1");
-        Scene scene(recovery ? L"race_recover" : L"race_restore", 400);
+        Scene scene(recovery ? L"race_recover" : L"race_restore", 400, false);
         const std::map<std::string, std::string> names = {{"A", Host(scene.S.ProgramDir + L"\\Hilfe")},
                                                           {"B", Host(scene.Park + L"\\Hilfe")},
                                                           {"OUT", Host(scene.Outside)}};
@@ -282,10 +303,12 @@ TEST(FolderRace, TheLeftoverRemovalDeletesOnlyThroughTheHandleItChecked) {
     Scene scene(L"race_leftover");
     const std::wstring leftover = scene.S.ProgramDir + L"\\vlmaltinst.zip.4242.tmp";
     HostSymlink(scene.Outside + L"\\kanarie.txt", scene.Park + L"\\leftover");
-    for (int start = 0; start < 4; ++start) {
+    for (int start = 0; start < 6; ++start) {
         SCOPED_TRACE(start);
+        // Read-only, as a cleared bit of what stands there would show.
         WriteBytes(leftover, "partial archive");
-        HostRace race({{"A", Host(leftover)}, {"B", Host(scene.Park + L"\\leftover")}}, kExchangeLoop);
+        ::SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_READONLY);
+        HostRace race({{"A", Host(leftover)}, {"B", Host(scene.Park + L"\\leftover")}, {"PAUSE", "0"}}, kExchangeLoop);
         ASSERT_TRUE(race.Started());
         Program p(Updater(), L"\"" + scene.S.ProgramDir + L"\"");
         const auto box = p.WaitBox(60000);
@@ -296,6 +319,7 @@ TEST(FolderRace, TheLeftoverRemovalDeletesOnlyThroughTheHandleItChecked) {
         EXPECT_TRUE(race.Happened());
         scene.ExpectIntact();
         // The link is ours to take back; the real leftover may have gone.
+        ::SetFileAttributesW(leftover.c_str(), FILE_ATTRIBUTE_NORMAL);
         ::DeleteFileW(leftover.c_str());
     }
 }
