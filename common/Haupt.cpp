@@ -246,7 +246,9 @@ bool TFHaupt::Dispatch(void (TFHaupt::*handler)()) {
 bool TFHaupt::DispatchWorking(FormState state, void (TFHaupt::*handler)()) {
     state_ = FormState::InStep;
     workingState_ = state;
-    return Dispatch(handler);
+    const bool done = Dispatch(handler);
+    if (state_ == FormState::InStep) state_ = state;
+    return done;
 }
 
 TFHaupt::AtPoint::AtPoint(TFHaupt& form) : form_(form) {

@@ -113,7 +113,8 @@ private:
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
     LRESULT HandleMessage(UINT msg, WPARAM wParam, LPARAM lParam);
     bool Dispatch(void (TFHaupt::*handler)());  // false when the handler raised an error
-    // Runs handler as one that works in state at its points.
+    // Runs handler as one that works in state at its points; the window is
+    // in state again when it returns.
     bool DispatchWorking(FormState state, void (TFHaupt::*handler)());
     void OnEvent(FormEvent event);
     void PostEvent(FormEvent event);  // to the window's own queue, as a click or close would come

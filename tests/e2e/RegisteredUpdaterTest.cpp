@@ -190,4 +190,33 @@ TEST(RegisteredUpdater, MissingNkkFileEndsAfterItsAnnouncement) {
     EXPECT_FALSE(Exists(install.IniDir + L"VLM_10_Update.ini"));
 }
 
+// "Abbruch" clicked in the pause after the last backup takes effect at the
+// run's last point, after the record is written: the end with 1 puts back the
+// earlier record byte for byte, and an end with 0 leaves the new one.
+TEST(RegisteredUpdater, AbbruchAtTheLastPointLeavesTheRecordAsTheExitCodeSays) {
+    RegisteredInstall install(L"v10_0_0_0");
+    const std::wstring record = install.IniDir + L"VLM_10_Update.ini";
+    WriteIni(record, L"[Update]\r\nErfolg=0\r\nDatum=02.05.2025\r\nUhrzeit=10:11:12\r\nVorversion=10.0.0.0\r\n");
+    SetLastWrite(record, SYSTEMTIME{2025, 5, 5, 2, 10, 11, 12, 0});
+    const auto recordBefore = TreeSnapshot(install.Root.Path() + L"\\Ini");
+    Program p(Updater(), L"");
+    HWND main = p.MainWindow();
+    ASSERT_TRUE(main);
+    ClickButton(main, L"Weiter");
+    // The last copy of the last backup stands; its log line and a pause of
+    // 500 ms follow, then the record.
+    ASSERT_TRUE(
+        WaitFor([&] { return Exists(install.BaseDir + L"NKK\\VLM_Bkp_NKK_Noten.CDX") || p.WaitExit(0); }, 60000));
+    ::Sleep(250);
+    ::PostMessageW(::GetDlgItem(main, IDCANCEL), BM_CLICK, 0, 0);
+    const std::optional<DWORD> exit = p.WaitExit();
+    ASSERT_TRUE(exit.has_value());
+    if (*exit == 1) {
+        EXPECT_EQ(TreeSnapshot(install.Root.Path() + L"\\Ini"), recordBefore);
+    } else {
+        EXPECT_EQ(exit, 0u);
+        EXPECT_NE(ReadProfile(record, L"Update", L"Datum"), L"02.05.2025");
+    }
+}
+
 }  // namespace
