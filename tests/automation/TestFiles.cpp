@@ -249,9 +249,10 @@ HostRace::HostRace(const std::string& arguments) : stem_(HostScriptStem(L"race")
                "            size = struct.unpack_from('iIII', data, at)[3]\n"
                "            name = data[at + 16:at + 16 + size].rstrip(b'\\0').decode()\n"
                "            at += 16 + size\n"
-               "            if name not in done and fnmatch.fnmatch(name, pattern):\n"
+               "            if name not in done and fnmatch.fnmatch(name, pattern) and \\\n"
+               "                    swap(os.path.join(folder, name), other):\n"
                "                done.add(name)\n"
-               "                n += swap(os.path.join(folder, name), other)\n"
+               "                n += 1\n"
                "open(stop + '.n.part', 'w').write(str(n))\n"
                "os.rename(stop + '.n.part', stop + '.n')\n");
     StartHostScript(stem_ + L".sh", "exec /usr/bin/python3 '" + base + ".py' '" + base + ".stop' " + arguments + "\n");

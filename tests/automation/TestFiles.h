@@ -91,7 +91,8 @@ public:
     static HostRace Exchange(const std::wstring& a, const std::wstring& b);
     // Watches a folder (inotify): every entry created or moved in whose name
     // matches the pattern (as "~vlm*.tmp") is swapped with other at once, once
-    // for each name.
+    // for each name (a name gone again before the swap waits for its next
+    // appearance).
     static HostRace WhenAppears(const std::wstring& folder, const std::wstring& pattern, const std::wstring& other);
     HostRace(HostRace&& other) noexcept;
     HostRace(const HostRace&) = delete;
