@@ -68,7 +68,7 @@ bool CopyBeside(const std::wstring& source, const std::wstring& backup) {
     const FileInFolder from = OpenFileInFolder(source, Folder::ReadOnly);
     const FileInFolder to = OpenFileInFolder(backup);
     if (!from || !to) return false;
-    const unique_hfile in = from.Dir.OpenFile(from.Name, GENERIC_READ, FILE_SHARE_READ);
+    const unique_hfile in = OpenToRead(from.Dir, from.Name);
     return in && CopyWhole(in.get(), to.Dir, to.Name);
 }
 
@@ -111,7 +111,7 @@ int CopyFilesInto(const Folder& from, const Folder& to, bool includeSubfolders) 
             if (const int result = CopyFilesInto(fromChild, toChild, true)) return result;
             continue;
         }
-        const unique_hfile in = from.OpenFile(entry.Name, GENERIC_READ, FILE_SHARE_READ);
+        const unique_hfile in = OpenToRead(from, entry.Name);
         if (!in || !CopyWhole(in.get(), to, entry.Name)) return LastErrorResult();
     }
     return 0;

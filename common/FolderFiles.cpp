@@ -23,6 +23,19 @@ AtName WhatIsAt(const Folder& folder, const std::wstring& name) {
     return AtName::Free;
 }
 
+unique_hfile OpenToRead(const Folder& folder, const std::wstring& name) {
+    unique_hfile file = folder.OpenFile(name, GENERIC_READ, FILE_SHARE_READ);
+    if (!file) return file;
+    const unique_hfile again =
+        folder.OpenFile(name, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+    const std::uint64_t index = FileIndexOf(file.get());
+    if (!again || index == 0 || FileIndexOf(again.get()) != index) {
+        ::SetLastError(Folder::LinkRefused);
+        return {};
+    }
+    return file;
+}
+
 std::optional<std::string> ReadWhole(HANDLE file) {
     LARGE_INTEGER start{};
     if (!::SetFilePointerEx(file, start, nullptr, FILE_BEGIN)) return std::nullopt;

@@ -30,6 +30,13 @@ enum class AtName {
 };
 AtName WhatIsAt(const Folder& folder, const std::wstring& name);
 
+// A file of the folder opened to be read (read sharing only, so that a file
+// held open for writing fails rather than tears), checked twice: under Wine
+// the name a handle reports is resolved apart from the open itself, so a name
+// swapped for a link in that instant can give a handle on the link's target
+// that still reports the name. A second open must find the same file.
+unique_hfile OpenToRead(const Folder& folder, const std::wstring& name);
+
 // The whole content of an open file, read from its start; nullopt on a
 // failed read.
 std::optional<std::string> ReadWhole(HANDLE file);

@@ -48,7 +48,7 @@ int UpdateRun::SchreibeIni(int result) {
     // folder under its name; a link there is refused, never read or written.
     std::optional<std::string> before;
     FILE_BASIC_INFO basic{};
-    if (const unique_hfile old = record.Dir.OpenFile(record.Name, GENERIC_READ, FILE_SHARE_READ)) {
+    if (const unique_hfile old = OpenToRead(record.Dir, record.Name)) {
         before = ReadWhole(old.get());
         if (!before || !::GetFileInformationByHandleEx(old.get(), FileBasicInfo, &basic, sizeof basic)) refuse();
     } else if (WhatIsAt(record.Dir, record.Name) != AtName::Free) {
