@@ -174,16 +174,6 @@ Found Examine(const Base& base, const std::wstring& relative) {
 
 bool NoLinkBelow(const Base& base, const std::wstring& relative) { return Examine(base, relative) != Found::Refused; }
 
-// Whether a name that looks missing really is free. A dangling link looks
-// missing, and a rename here replaces it even when told not to replace; only
-// creating the name tells. The probe is gone again when its handle closes.
-bool ReallyFree(const Base& base, const std::wstring& relative) {
-    unique_hfile probe(::CreateFileW(ExtendedPath(base.Full + relative).c_str(), DELETE, 0, nullptr, CREATE_NEW,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_DELETE_ON_CLOSE, nullptr));
-    if (!probe) return ::GetLastError() == ERROR_PATH_NOT_FOUND;  // no folder: the copy fails on its own
-    return LiesBelow(probe.get(), base, relative);
-}
-
 // folderChecked: the caller has just checked the folder's components; the
 // check on the new file's handle still catches a folder swapped meanwhile.
 TemporaryFile CreateTemporaryBelow(const Base& base, const std::wstring& folderRelative, DWORD access,
@@ -282,30 +272,6 @@ bool NoLinkBelow(const std::wstring& base, const std::wstring& relative) {
     return NoLinkBelow(ResolveBase(base), relative);
 }
 
-bool EnsurePlainFileBelow(const std::wstring& base, const std::wstring& relative) {
-    const Base b = ResolveBase(base);
-    if (!NoLinkBelow(b, relative)) return false;
-    const std::wstring path = ExtendedPath(b.Full + relative);
-    unique_hfile file(::CreateFileW(path.c_str(), GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
-                                    FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file) {
-        if (LiesBelow(file.get(), b, relative)) return true;
-        DeleteByHandle(file.get());
-        return false;
-    }
-    const DWORD error = ::GetLastError();
-    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
-    // Something is there: a dangling link cannot be opened, any other link
-    // opens where it leads.
-    file.reset(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                             nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
-                             nullptr));
-    FILE_BASIC_INFO info{};
-    return file && LiesBelow(file.get(), b, relative) &&
-           ::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &info, sizeof info) &&
-           !(info.FileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT));
-}
-
 bool HandleLiesBelow(HANDLE handle, const std::wstring& base, const std::wstring& relative) {
     const Base b = ResolveBase(base);
     return b && LiesBelow(handle, b, relative);
@@ -368,65 +334,4 @@ bool DeletePlainFile(const std::wstring& fullPath) {
         return false;
     }
     return DeleteByHandle(file.get());
-}
-
-bool ReplaceByCheckedCopy(const std::wstring& source, const std::wstring& base, const std::wstring& relative) {
-    const Base b = ResolveBase(base);
-    const Found found = Examine(b, relative);
-    if (found == Found::Refused || (found == Found::Nothing && !ReallyFree(b, relative))) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return false;
-    }
-    const std::size_t slash = relative.rfind(L'\\');
-    const std::wstring folderRelative = slash == std::wstring::npos ? std::wstring() : relative.substr(0, slash);
-
-    const std::wstring sourceFull = FullPath(source);
-    if (sourceFull.empty()) return false;
-    unique_hfile in(::CreateFileW(ExtendedPath(sourceFull).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
-                                  OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    FILE_STANDARD_INFO standard{};
-    FILE_BASIC_INFO basic{};
-    if (!in || !::GetFileInformationByHandleEx(in.get(), FileStandardInfo, &standard, sizeof standard) ||
-        !::GetFileInformationByHandleEx(in.get(), FileBasicInfo, &basic, sizeof basic) || standard.Directory)
-        return false;
-
-    TemporaryFile temp = CreateTemporaryBelow(b, folderRelative, GENERIC_WRITE | FILE_WRITE_ATTRIBUTES, true);
-    if (!temp) return false;
-    // Every way out but the last leaves the destination as it was, with the
-    // failure's own error.
-    scope_exit discard([&temp] {
-        const DWORD error = ::GetLastError();
-        DiscardTemporary(temp);
-        ::SetLastError(error ? error : ERROR_WRITE_FAULT);
-    });
-    std::vector<unsigned char> buffer(1 << 20);
-    ULONGLONG copied = 0;
-    for (;;) {
-        DWORD got = 0;
-        if (!::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) return false;
-        if (got == 0) break;
-        if (!WriteAll(temp.Handle.get(), buffer.data(), got)) return false;
-        copied += got;
-    }
-    LARGE_INTEGER written{};
-    const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
-    if (copied != static_cast<ULONGLONG>(standard.EndOfFile.QuadPart) ||
-        !::GetFileSizeEx(temp.Handle.get(), &written) || static_cast<ULONGLONG>(written.QuadPart) != copied) {
-        ::SetLastError(ERROR_WRITE_FAULT);
-        return false;
-    }
-    if (!::FlushFileBuffers(temp.Handle.get()) ||
-        !SetTimeAndAttributes(temp.Handle.get(), &lastWrite, basic.FileAttributes) ||
-        // Only a destination checked to be plain is replaced; where none was
-        // seen, whatever stands there now is not ours to replace.
-        !RenameByHandle(temp.Handle.get(), b.Full + relative, found == Found::Plain))
-        return false;
-    // Renamed by name: a folder swapped for a link meanwhile would have taken
-    // the copy somewhere else.
-    if (!LiesBelow(temp.Handle.get(), b, relative)) {
-        ::SetLastError(ERROR_ACCESS_DENIED);
-        return false;
-    }
-    discard.release();
-    return true;
 }

@@ -109,11 +109,6 @@ std::wstring VolumePathBelow(const std::wstring& baseVolumePath, const std::wstr
 // component ends the check (what follows cannot exist either). False when base
 // cannot be opened or a component cannot be checked.
 bool NoLinkBelow(const std::wstring& base, const std::wstring& relative);
-// Makes sure a plain file stands at base\relative before a platform call that
-// writes by name (the profile functions): an empty file is created when
-// nothing is there (a dangling link counts as there, and is refused), an
-// existing one must pass NoLinkBelow. False when it cannot be made sure of.
-bool EnsurePlainFileBelow(const std::wstring& base, const std::wstring& relative);
 
 // Whether an open handle's file lies at base\relative, links resolved: the
 // check to make on the handle that is written through.
@@ -147,13 +142,3 @@ void DiscardTemporary(TemporaryFile& temp);
 // a link (whose deletion here would remove its target) is refused.
 bool DeletePlainFile(const std::wstring& fullPath);
 
-// Replaces base\relative by a complete copy of source, with its content,
-// last-write time and attributes. The copy goes to a temporary file beside
-// the destination, is checked (every byte written, size as the source's, on
-// disk) and only then renamed over the destination. Refused when the
-// destination or a folder between base and it is a link (NoLinkBelow), a
-// dangling link included. On any
-// failure the old destination stays as it was and the temporary file is gone.
-// Reading the source shares only reading, so a file held open for writing is
-// a failure rather than a torn copy.
-bool ReplaceByCheckedCopy(const std::wstring& source, const std::wstring& base, const std::wstring& relative);

@@ -99,6 +99,18 @@ Folder Folder::Open(const std::wstring& path, ACCESS_MASK access) {
     return folder;
 }
 
+Folder Folder::OpenAsNamed(const std::wstring& path, ACCESS_MASK access) {
+    // A drive's root keeps its backslash ("C:" alone is the drive's current folder).
+    std::wstring full = WithoutFinalBackslashes(FullPath(path));
+    if (full.size() == 2 && full[1] == L':') full += L'\\';
+    unique_hfile handle(::CreateFileW(ExtendedPath(full).c_str(), kFolderBase | access, kFolderShare, nullptr,
+                                      OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr));
+    if (!handle) return {};
+    std::wstring onVolume = VolumePathOf(handle.get());
+    if (onVolume.empty()) return {};
+    return Folder(std::move(handle), full, std::move(onVolume));
+}
+
 unique_hfile Folder::OpenChild(const std::wstring& name, ACCESS_MASK access, DWORD share, How how, ULONG options,
                                DWORD attributes) const {
     if (!handle_ || !PlainName(name)) {

@@ -55,6 +55,12 @@ public:
     // it is taken as it is), the folder itself relative to the parent and
     // refused when it is a link. Empty on failure, with the platform's error.
     static Folder Open(const std::wstring& path, ACCESS_MASK access = Writable);
+    // The folder a path names, opened by that name once, a link at its own
+    // name followed: for a folder that Velmora's ini files name, which an
+    // administrator may have moved and left a link behind. Nothing below it
+    // is opened but relative to the handle. Empty on failure, with the
+    // platform's error.
+    static Folder OpenAsNamed(const std::wstring& path, ACCESS_MASK access = Writable);
 
     // A sub-folder, relative to this folder's handle. Empty on failure (a link
     // at the name among them), with the platform's error.

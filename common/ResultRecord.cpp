@@ -1,8 +1,12 @@
 // The update result record: written once at the end of a successful run, beside
-// Velmora's main ini.
+// Velmora's main ini. The platform's profile functions write by name and follow
+// links, so the record is written whole by our own profile writer, through a
+// handle on the ini folder.
 #include <vector>
 #include "Fehler.h"
 #include "Files.h"
+#include "FolderFiles.h"
+#include "ProfileText.h"
 #include "Raii.h"
 #include "UpdateRun.h"
 
@@ -25,90 +29,72 @@ std::wstring FormatNow(ClockFormatter format, DWORD flags, const wchar_t* failur
 
 }  // namespace
 
-void UpdateRun::KeepRecordBefore() {
-    if (recordBefore_.Kept) return;
-    RecordBefore before;
-    before.Folder = Session.IniDir;
-    before.Name = Settings.RecordName;
-    const std::wstring path = before.Folder + before.Name;
+int UpdateRun::SchreibeIni(int result) {
+    // The record is the file this name gives, joined as the ini folder was
+    // read: without a final backslash the name is glued to the last folder's.
+    const std::wstring path = Session.IniDir + Settings.RecordName;
     const auto refuse = [&path] { RaiseError(L"In " + path + L" kann nicht geschrieben werden", path); };
-    const std::wstring full = FullPath(path);
-    if (full.empty()) refuse();
-    unique_hfile file(::CreateFileW(ExtendedPath(full).c_str(), GENERIC_READ | FILE_READ_ATTRIBUTES,
-                                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                    FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (file) {
-        // Only a plain file of the ini folder is the record; whatever a link
-        // leads to is neither kept nor, later, written.
-        FILE_STANDARD_INFO standard{};
-        FILE_BASIC_INFO basic{};
-        if (!HandleLiesBelow(file.get(), before.Folder, before.Name) ||
-            !::GetFileInformationByHandleEx(file.get(), FileStandardInfo, &standard, sizeof standard) ||
-            !::GetFileInformationByHandleEx(file.get(), FileBasicInfo, &basic, sizeof basic) || standard.Directory ||
-            (basic.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) || standard.EndOfFile.QuadPart > (1 << 24))
-            refuse();
-        before.Bytes.resize(static_cast<std::size_t>(standard.EndOfFile.QuadPart));
-        DWORD got = 0;
-        if (!before.Bytes.empty() &&
-            (!::ReadFile(file.get(), before.Bytes.data(), static_cast<DWORD>(before.Bytes.size()), &got, nullptr) ||
-             got != before.Bytes.size()))
-            refuse();
-        before.Existed = true;
-        before.LastWrite = FILETIME{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
-        before.Attributes = basic.FileAttributes;
-    } else {
-        // Nothing there, or not even the ini folder: the write then fails on
-        // its own. Anything else that cannot be read could not be put back.
-        const DWORD error = ::GetLastError();
-        if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) refuse();
+
+    const ProfileValues values{
+        {L"Erfolg", std::to_wstring(result)},
+        {L"Datum", FormatNow(&::GetDateFormatW, DATE_SHORTDATE, L"Das Datum kann nicht dargestellt werden")},
+        // No flags: the long time format, seconds included.
+        {L"Uhrzeit", FormatNow(&::GetTimeFormatW, 0, L"Die Uhrzeit kann nicht dargestellt werden")},
+        {L"Vorversion", Session.InstalledVersion},
+    };
+    const FileInFolder record = OpenFileInFolder(path);
+    if (!record) refuse();
+    // The earlier record is read through a handle checked to lie in the
+    // folder under its name; a link there is refused, never read or written.
+    std::optional<std::string> before;
+    FILE_BASIC_INFO basic{};
+    if (const unique_hfile old = OpenToRead(record.Dir, record.Name)) {
+        before = ReadWhole(old.get());
+        if (!before || !::GetFileInformationByHandleEx(old.get(), FileBasicInfo, &basic, sizeof basic)) refuse();
+    } else if (WhatIsAt(record.Dir, record.Name) != AtName::Free) {
+        refuse();
     }
-    before.Kept = true;
-    recordBefore_ = std::move(before);
+    const std::optional<std::string> after = ProfileWithValues(before, L"Update", values);
+    if (!after) return StepOk;  // every key already as given: nothing to write
+    // All four keys at once: a failure or a kill leaves the earlier record.
+    // The new record keeps the earlier one's attributes, as a write in place
+    // would; a read-only one takes the new values all the same.
+    const DWORD attributes = before ? basic.FileAttributes & ~FILE_ATTRIBUTE_READONLY : 0;
+    const std::uint64_t written = PutWhole(record.Dir, record.Name, before.has_value(), [&](HANDLE file) {
+        return WriteAll(file, after->data(), after->size()) && SetTimeAndAttributes(file, nullptr, attributes);
+    });
+    if (!written) refuse();
+    // What the first write replaced is what an end with exit code 1 puts back.
+    if (!Session.RecordWritten) {
+        const FILETIME lastWrite{basic.LastWriteTime.LowPart, static_cast<DWORD>(basic.LastWriteTime.HighPart)};
+        Session.RecordWritten = UpdateSession::WrittenRecord{path, std::move(before), lastWrite, basic.FileAttributes};
+    }
+    Session.RecordWritten->Written = written;
+    return StepOk;
 }
 
 bool UpdateRun::PutBackRecord() {
-    const RecordBefore& before = recordBefore_;
-    if (!before.Kept) return true;
-    const std::wstring path = before.Folder + before.Name;
-    // The platform's cached copy goes to the file now, not over the put-back.
-    ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str());
-    const std::wstring full = FullPath(path);
-    if (full.empty()) return false;
-    if (!before.Existed) return DeletePlainFile(full) || !FileExists(full);
-    // The earlier bytes go to a fresh file beside the record, which then
-    // takes the record's name: the rename replaces whatever stands there,
-    // a link itself rather than what it leads to.
-    TemporaryFile temp = CreateTemporaryBelow(before.Folder, L"", GENERIC_WRITE | FILE_WRITE_ATTRIBUTES);
-    if (!temp) return false;
-    scope_exit discard([&temp] { DiscardTemporary(temp); });
-    if (!WriteAll(temp.Handle.get(), before.Bytes.data(), before.Bytes.size()) ||
-        !::FlushFileBuffers(temp.Handle.get()) ||
-        !SetTimeAndAttributes(temp.Handle.get(), &before.LastWrite, before.Attributes) ||
-        !RenameByHandle(temp.Handle.get(), full, true))
-        return false;
-    discard.release();
-    return HandleLiesBelow(temp.Handle.get(), before.Folder, before.Name);
-}
-
-int UpdateRun::SchreibeIni(int result) {
-    KeepRecordBefore();
-    const std::wstring path = Session.IniDir + Settings.RecordName;
-    // Makes the platform write its cached copy of the record, on every way out.
-    scope_exit flush([&path] { ::WritePrivateProfileStringW(nullptr, nullptr, nullptr, path.c_str()); });
-
-    // One key per call, so keys written before a failure stay in the file.
-    // The profile functions write by name and follow links: before each call
-    // the record must be a plain file of the ini folder (made empty when it
-    // is missing), or the write is refused as one that failed.
-    auto write = [this, &path](const wchar_t* key, const std::wstring& value) {
-        if (!EnsurePlainFileBelow(Session.IniDir, Settings.RecordName) ||
-            !::WritePrivateProfileStringW(L"Update", key, value.c_str(), path.c_str()))
-            RaiseError(L"In " + path + L" kann nicht geschrieben werden", path);
-    };
-    write(L"Erfolg", std::to_wstring(result));
-    write(L"Datum", FormatNow(&::GetDateFormatW, DATE_SHORTDATE, L"Das Datum kann nicht dargestellt werden"));
-    // No flags: the long time format, seconds included.
-    write(L"Uhrzeit", FormatNow(&::GetTimeFormatW, 0, L"Die Uhrzeit kann nicht dargestellt werden"));
-    write(L"Vorversion", Session.InstalledVersion);
-    return StepOk;
+    if (!Session.RecordWritten) return true;
+    const UpdateSession::WrittenRecord& replaced = *Session.RecordWritten;
+    const FileInFolder record = OpenFileInFolder(replaced.Path);
+    if (!record) return false;
+    bool done = false;
+    if (replaced.Before) {
+        // Whatever stands at the name now is replaced: the record this run
+        // wrote, or a link itself, never what a link leads to.
+        done = PutWhole(record.Dir, record.Name, true, [&replaced](HANDLE file) {
+                   return WriteAll(file, replaced.Before->data(), replaced.Before->size()) &&
+                          SetTimeAndAttributes(file, &replaced.LastWrite, replaced.Attributes);
+               }) != 0;
+    } else {
+        // Only the file this run wrote goes; anything else at the name stays.
+        {
+            const unique_hfile current =
+                record.Dir.OpenFile(record.Name, DELETE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE);
+            if (current && FileIndexOf(current.get()) == replaced.Written) Folder::Delete(current.get());
+        }
+        done = WhatIsAt(record.Dir, record.Name) == AtName::Free;
+    }
+    if (done) Session.RecordWritten.reset();
+    return done;
 }

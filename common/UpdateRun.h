@@ -68,9 +68,10 @@ public:
     // none), so that an end with exit code 1 can put it back: the installer
     // then finds no record of a success it was told did not happen.
     int SchreibeIni(int result);
-    // Puts back the record SchreibeIni replaced; nothing when it has not
-    // written. Never writes through a link at the record's name. False when
-    // the earlier record could not be put back.
+    // Puts back the record SchreibeIni replaced (the earlier bytes, time and
+    // attributes, or no record), through the same checked writer; nothing when
+    // it has not written. Never writes through a link at the record's name.
+    // False when the earlier record could not be put back.
     bool PutBackRecord();
 
     UpdaterProgram& Program;
@@ -79,18 +80,6 @@ public:
     UpdateSession Session;
 
 private:
-    // The record as this program first found it, kept before its first write.
-    struct RecordBefore {
-        bool Kept = false;     // SchreibeIni has been called
-        bool Existed = false;  // a record was there
-        std::string Bytes;
-        FILETIME LastWrite{};
-        DWORD Attributes = 0;
-        std::wstring Folder, Name;
-    };
-    void KeepRecordBefore();
-
-    RecordBefore recordBefore_;
     unique_handle runLock_;  // held from the first run until the program ends
     bool endedWithOne_ = false;
 };

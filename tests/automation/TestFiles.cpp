@@ -9,6 +9,7 @@
 #include "Automation.h"
 #include "Files.h"
 #include <stdexcept>
+#include <utility>
 
 namespace vlmtest {
 
@@ -86,7 +87,8 @@ void ForEachIn(const std::wstring& folder, const std::function<void(const WIN32_
 
 std::vector<std::wstring> NamesIn(const std::wstring& folder, const std::wstring& pattern) {
     std::vector<std::wstring> names;
-    ForEachIn(folder, [&](const WIN32_FIND_DATAW& fd) { names.push_back(fd.cFileName); }, pattern);
+    ForEachIn(
+        folder, [&](const WIN32_FIND_DATAW& fd) { names.push_back(fd.cFileName); }, pattern);
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -243,6 +245,71 @@ void HostSymlink(const std::wstring& target, const std::wstring& link) {
 void HostSymlinkTo(const std::wstring& target, const std::wstring& link) {
     const std::wstring command = L"/bin/ln -s \"" + HostPath(target) + L"\" \"" + HostPath(link) + L"\"";
     if (RunHostCommand(command) != 0) throw std::runtime_error("cannot make a host link: " + WideToUtf8(command));
+}
+
+HostRace::HostRace(const std::string& arguments) : stem_(HostScriptStem(L"race")) {
+    const std::string base = WideToUtf8(HostPath(stem_));
+    WriteBytes(stem_ + L".py",
+               "import ctypes, fnmatch, os, sys\n"
+               "libc = ctypes.CDLL(None, use_errno=True)\n"
+               "def swap(a, b):\n"
+               "    return libc.renameat2(-100, a.encode(), -100, b.encode(), 2) == 0\n"
+               "stop, mode = sys.argv[1], sys.argv[2]\n"
+               "n = 0\n"
+               "open(stop + '.up', 'w').close()\n"
+               "if mode == 'exchange':\n"
+               "    while not os.path.exists(stop):\n"
+               "        n += swap(sys.argv[3], sys.argv[4])\n"
+               "else:\n"
+               "    import select, struct\n"
+               "    folder, pattern, other = sys.argv[3:6]\n"
+               "    done = set()\n"
+               "    fd = libc.inotify_init()\n"
+               "    libc.inotify_add_watch(fd, folder.encode(), 0x100 | 0x80)\n"  // created, moved in
+               "    while not os.path.exists(stop):\n"
+               "        if not select.select([fd], [], [], 0.05)[0]:\n"
+               "            continue\n"
+               "        data, at = os.read(fd, 65536), 0\n"
+               "        while at < len(data):\n"
+               "            size = struct.unpack_from('iIII', data, at)[3]\n"
+               "            name = data[at + 16:at + 16 + size].rstrip(b'\\0').decode()\n"
+               "            at += 16 + size\n"
+               "            if name not in done and fnmatch.fnmatch(name, pattern) and \\\n"
+               "                    swap(os.path.join(folder, name), other):\n"
+               "                done.add(name)\n"
+               "                n += 1\n"
+               "open(stop + '.n.part', 'w').write(str(n))\n"
+               "os.rename(stop + '.n.part', stop + '.n')\n");
+    StartHostScript(stem_ + L".sh", "exec /usr/bin/python3 '" + base + ".py' '" + base + ".stop' " + arguments + "\n");
+    if (!WaitFor([this] { return Exists(stem_ + L".stop.up"); }, 30000))
+        throw std::runtime_error("the host race did not start");
+}
+
+namespace {
+std::string Quoted(const std::wstring& path) { return "'" + WideToUtf8(HostPath(path)) + "'"; }
+}  // namespace
+
+HostRace HostRace::Exchange(const std::wstring& a, const std::wstring& b) {
+    return HostRace("exchange " + Quoted(a) + " " + Quoted(b));
+}
+
+HostRace HostRace::WhenAppears(const std::wstring& folder, const std::wstring& pattern, const std::wstring& other) {
+    return HostRace("watch " + Quoted(folder) + " '" + WideToUtf8(pattern) + "' " + Quoted(other));
+}
+
+HostRace::HostRace(HostRace&& other) noexcept
+    : stem_(std::exchange(other.stem_, std::wstring())), swaps_(other.swaps_) {}
+
+HostRace::~HostRace() { Stop(); }
+
+int HostRace::Stop() {
+    if (stem_.empty() || swaps_ >= 0) return swaps_;
+    WriteBytes(stem_ + L".stop", "");
+    if (WaitFor([this] { return Exists(stem_ + L".stop.n"); }, 30000))
+        swaps_ = std::atoi(ReadBytes(stem_ + L".stop.n").value_or("-1").c_str());
+    for (const wchar_t* suffix : {L".py", L".sh", L".stop", L".stop.up", L".stop.n"})
+        ::DeleteFileW((stem_ + suffix).c_str());
+    return swaps_;
 }
 
 std::string RandomBytes(size_t size, std::uint64_t seed) {

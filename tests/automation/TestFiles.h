@@ -86,6 +86,32 @@ void HostSymlink(const std::wstring& target, const std::wstring& link);
 void HostSymlinkTo(const std::wstring& target, const std::wstring& link);
 std::string WideToUtf8(const std::wstring& text);
 
+// A host program that races a run for names until it goes. Host renames ignore
+// Windows share modes, so only what a program holds as handles protects it.
+//     HostRace race = HostRace::Exchange(record, link);  // swapped again and again
+class HostRace {
+public:
+    // Swaps two names with one atomic rename (renameat2 RENAME_EXCHANGE) in a
+    // tight loop.
+    static HostRace Exchange(const std::wstring& a, const std::wstring& b);
+    // Watches a folder (inotify): every entry created or moved in whose name
+    // matches the pattern (as "~vlm*.tmp") is swapped with other at once, once
+    // for each name (a name gone again before the swap waits for its next
+    // appearance).
+    static HostRace WhenAppears(const std::wstring& folder, const std::wstring& pattern, const std::wstring& other);
+    HostRace(HostRace&& other) noexcept;
+    HostRace(const HostRace&) = delete;
+    HostRace& operator=(const HostRace&) = delete;
+    ~HostRace();
+    // Stops it and waits until it has; the number of swaps it made.
+    int Stop();
+
+private:
+    explicit HostRace(const std::string& arguments);
+    std::wstring stem_;
+    int swaps_ = -1;
+};
+
 // Pseudo-random bytes that neither deflate nor a file system can shrink.
 std::string RandomBytes(size_t size, std::uint64_t seed);
 // Random letters from a four-letter alphabet: quick to make, slow to deflate

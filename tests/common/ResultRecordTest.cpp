@@ -317,3 +317,36 @@ TEST(SchreibeIni, PutBackRestoresTheRecordAsItWasBeforeTheFirstWrite) {
 }
 
 }  // namespace
+
+namespace {
+
+// The record is replaced whole or not at all: with no room for the new one,
+// the write fails, the earlier record stays byte for byte and nothing is left
+// beside it. (The platform's profile function truncates the file first.)
+TEST(SchreibeIni, AFullDiskLeavesTheEarlierRecordWhole) {
+    TempDir root(L"full");
+    SmallDisk disk(root / L"Klein", 4);
+    if (!disk.Mounted) GTEST_SKIP() << "mounting a small file system needs the host's administrator";
+    StepRun<DirectoryUpdater> run;
+    run.R.Session.IniDir = disk.Folder + L"\\";
+    run.R.Session.InstalledVersion = L"9.4.0.12";
+    const std::wstring path = disk.Folder + L"\\VLM_9_Update.ini";
+    // An earlier record with a large section of its own: the new one is as
+    // large and no longer fits beside it.
+    WriteIni(path, L"[Eigen]\r\nText=" + std::wstring(200 * 1024, L'x') + L"\r\n[Update]\r\nErfolg=1\r\n");
+    const auto before = ReadBytes(path);
+    ASSERT_GT(disk.Free(), 64u * 1024);
+    WriteBytes(disk.Folder + L"\\Fueller.bin", RandomBytes(static_cast<size_t>(disk.Free() - 64 * 1024), 5));
+
+    try {
+        run.R.SchreibeIni(0);
+        ADD_FAILURE() << "no error raised";
+    } catch (const EFehler& e) {
+        EXPECT_EQ(e.Message, L"In " + path + L" kann nicht geschrieben werden");
+    }
+    EXPECT_EQ(ReadBytes(path), before);
+    EXPECT_TRUE(NamesIn(disk.Folder, L"*.tmp").empty());
+    EXPECT_FALSE(run.R.Session.RecordWritten.has_value());
+}
+
+}  // namespace
