@@ -92,7 +92,9 @@ TEST(InterruptedRun, TheNextStartPutsTheOldInstallationBackBeforeItAsks) {
     auto line = [](std::wstring text) {
         return [text](const SampleInstall&, HWND main) { return LogHas(main, text); };
     };
-    auto recorded = [](const SampleInstall& s, HWND) { return Exists(s.IniDir + L"VLM_9_Update.ini"); };
+    // The record is written whole under a temporary name and then renamed: the
+    // moment is while that file stands, before the run's end.
+    auto recording = [](const SampleInstall& s, HWND) { return !NamesIn(s.Root + L"\\Ini", L"~vlm*.tmp").empty(); };
     const std::wstring archived = L"Velmora Sicherung - OK";
     const std::wstring restoring = kRestoreLog[0];
     const Case cases[] = {
@@ -102,7 +104,7 @@ TEST(InterruptedRun, TheNextStartPutsTheOldInstallationBackBeforeItAsks) {
         {"middle of the backups", false, after(line(archived), 900), true},
         {"last backup", false, after(line(L"Sicherung der NKK-Dateien wird erstellt ..."), 0), false},
         {"before the record write", false, after(line(L"Sicherung NKK-Dateien - OK"), 450), false},
-        {"right after the record write", false, after(recorded, 0), true},
+        {"while the record is written", false, after(recording, 0), true},
         {"start of the restore", true, after(line(restoring), 0), false},
         {"middle of the restore", true, after(line(restoring), 150), true},
         {"end of the restore", true, after(line(restoring), 400), false},

@@ -21,6 +21,7 @@ std::wstring IniFolder(const SampleInstall& s) { return s.Root + L"\\Ini"; }
 std::wstring RecordPath(const SampleInstall& s) { return s.IniDir + L"VLM_9_Update.ini"; }
 
 const std::wstring kArchiving = L"Die vorherige Velmora Installation wird gesichert ...";
+const std::wstring kArchiveDone = L"Velmora Sicherung - OK";
 const std::wstring kAidsBackup = L"Sicherung der Formulierungshilfen wird erstellt ...";
 const std::wstring kAidsDone = L"Sicherung Formulierungshilfen - OK";
 
@@ -135,12 +136,9 @@ TEST(SentCommand, InsideAStepItWaitsForTheNextPointAndTheRunEndsWithTheFolderAnd
          Flow::Run,
          {0, 2000, 0},
          [](const SampleInstall& s, const std::vector<std::wstring>&) { return Marked(s); },
-         // Files are still being deleted.
-         [](const SampleInstall& s, HWND) {
-             const std::size_t left = ListTree(s.ProgramDir + L"\\Hilfe").size();
-             ::Sleep(300);
-             return ListTree(s.ProgramDir + L"\\Hilfe").size() < left;
-         },
+         // The step's result line is not shown yet: the window answers this
+         // read inside the step, after the command was answered.
+         [](const SampleInstall&, HWND main) { return !Has(LogLines(main), kArchiveDone); },
          WithRestoreLog(archived)},
         {"backup of the formulation aids",
          Flow::Run,
