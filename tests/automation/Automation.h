@@ -153,6 +153,9 @@ struct FollowOptions {
 // Follows a run in the main window until its program ends or the time is up,
 // answering every box with "OK".
 RunSeen FollowRun(Program& p, HWND main, const FollowOptions& options = {});
+// Confirms the directory updater's question, starts the run and follows it
+// to its end (FollowRun).
+RunSeen RunThrough(Program& p);
 
 // Ends a program as a power loss or the task manager would: SIGKILL to its
 // host process, no code of it runs any more. The host process is the one whose

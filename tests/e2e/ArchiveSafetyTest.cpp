@@ -53,16 +53,6 @@ private:
     std::vector<HANDLE> threads_;
 };
 
-// Confirms the update, starts the run and answers every box with OK until the
-// program ends.
-RunSeen RunThrough(Program& p) {
-    HWND main = ConfirmUpdate(p);
-    EXPECT_TRUE(main);
-    if (!main) return {};
-    ClickButton(main, L"Weiter");
-    return FollowRun(p, main);
-}
-
 // Every file and folder of before is still there, each file unchanged (a
 // folder's own time changes with the backups added to it).
 void ExpectKept(const std::map<std::wstring, std::string>& before, const std::map<std::wstring, std::string>& after) {

@@ -190,14 +190,6 @@ struct Scene {
     }
 };
 
-RunSeen RunThrough(Program& p) {
-    HWND main = ConfirmUpdate(p);
-    EXPECT_TRUE(main);
-    if (!main) return {};
-    ClickButton(main, L"Weiter");
-    return FollowRun(p, main);
-}
-
 // The help folder swapped for a link to the outside while the run walks,
 // archives and empties the folder: exchanged with it again and again, or
 // swapped for good once the emptying has listed the program folder and is
