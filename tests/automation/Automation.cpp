@@ -413,11 +413,11 @@ void BoxWatcher::Run() {
     }
 }
 
-}  // namespace vlmtest
-
 RunSeen RunThrough(Program& p) {
     HWND main = ConfirmUpdate(p);
     if (!main) return {};  // no exit seen: every check of the end fails
     ClickButton(main, L"Weiter");
     return FollowRun(p, main);
 }
+
+}  // namespace vlmtest
