@@ -80,6 +80,9 @@ TEST(InterruptedRun, TheNextStartPutsTheOldInstallationBackBeforeItAsks) {
         bool MissingNkk;  // the run ends with exit code 1 and restores the folder
         std::function<bool(const SampleInstall&, HWND, Clock::time_point&)> When;
         bool AnswerYes;
+        // The moment is so short that the run may end before the kill lands:
+        // then the run's own end is checked instead.
+        bool MayEndFirst = false;
     };
     // The moment a condition first holds, plus a delay.
     auto after = [](std::function<bool(const SampleInstall&, HWND)> seen, int ms) {
@@ -104,7 +107,7 @@ TEST(InterruptedRun, TheNextStartPutsTheOldInstallationBackBeforeItAsks) {
         {"middle of the backups", false, after(line(archived), 900), true},
         {"last backup", false, after(line(L"Sicherung der NKK-Dateien wird erstellt ..."), 0), false},
         {"before the record write", false, after(line(L"Sicherung NKK-Dateien - OK"), 450), false},
-        {"while the record is written", false, after(recording, 0), true},
+        {"while the record is written", false, after(recording, 0), true, true},
         {"start of the restore", true, after(line(restoring), 0), false},
         {"middle of the restore", true, after(line(restoring), 150), true},
         {"end of the restore", true, after(line(restoring), 400), false},
@@ -136,7 +139,12 @@ TEST(InterruptedRun, TheNextStartPutsTheOldInstallationBackBeforeItAsks) {
                 }
                 ::Sleep(2);
             }
-            ASSERT_TRUE(killed) << "the run ended before the moment";
+            if (!killed && c.MayEndFirst) {
+                EXPECT_EQ(p.WaitExit(0), 0u);
+                std::printf("%s: the run ended before the kill\n", c.Name);
+            } else {
+                ASSERT_TRUE(killed) << "the run ended before the moment";
+            }
         }
         const bool emptied = !Exists(s.ProgramDir + L"\\Velmora10.EXE");
         const bool marked = Exists(s.ProgramDir + L"\\vlmaltinst.lauf");
