@@ -83,62 +83,11 @@ private:
 // disk, for one), with the platform's last error.
 bool WriteAll(HANDLE file, const void* data, std::size_t size);
 
-// Clears the read-only bit of the file or folder at path, when attributes (as
-// listed) have it, by name: a read-only file cannot be deleted, a read-only
-// folder not removed. Nothing is done to one without it.
-void ClearReadOnly(const std::wstring& path, DWORD attributes);
-// The same through an open handle with FILE_WRITE_ATTRIBUTES, attributes as
-// read on it. True when the bit is clear afterwards.
+// Clears the read-only bit through an open handle with FILE_WRITE_ATTRIBUTES,
+// attributes as read on it: a read-only file cannot be deleted, a read-only
+// folder not removed. True when the bit is clear afterwards.
 bool ClearReadOnly(HANDLE handle, DWORD attributes);
 
-// ---- Writing below a folder others may write to ----------------------------
-// Velmora's folders are writable by ordinary users while the updaters run
-// with the installer's rights, so every name already below such a folder may
-// be planted: a link or junction to somewhere else. The platform here follows
-// links even when asked not to (FILE_FLAG_OPEN_REPARSE_POINT), and lists a
-// link to a file as a plain file; the one sound test is where an opened file
-// really lies. These helpers never write through a name they have not checked
-// that way. "base" is the Velmora folder, trusted as given; "relative" names
-// a path below it, backslash-separated, without "." or "..".
-
-// The volume path base\relative has when every name below base is a plain
-// entry of its folder; baseVolumePath as VolumePath gives it for base.
-std::wstring VolumePathBelow(const std::wstring& baseVolumePath, const std::wstring& relative);
-// Whether every component of relative that exists is a plain file or folder
-// of the folder before it, and no link or junction. The first missing
-// component ends the check (what follows cannot exist either). False when base
-// cannot be opened or a component cannot be checked.
-bool NoLinkBelow(const std::wstring& base, const std::wstring& relative);
-
-// Whether an open handle's file lies at base\relative, links resolved: the
-// check to make on the handle that is written through.
-bool HandleLiesBelow(HANDLE handle, const std::wstring& base, const std::wstring& relative);
-
-// A file created under a fresh temporary name ("~vlm<pid>_<n>.tmp") in the
-// folder base\folderRelative (empty: base itself). It is created, never
-// opened (an existing name, a planted link included, is skipped), and checked
-// on its handle to lie where its name says. The handle has delete access and
-// no sharing, so nobody else opens it meanwhile.
-struct TemporaryFile {
-    unique_hfile Handle;
-    std::wstring Path;  // full, "\\?\" form
-    explicit operator bool() const { return static_cast<bool>(Handle); }
-};
-TemporaryFile CreateTemporaryBelow(const std::wstring& base, const std::wstring& folderRelative, DWORD access);
-// Renames the handle's file to the full path destination; replace decides
-// whether an existing destination (a link itself, never its target) is
-// replaced. The handle stays open and names the file under its new name.
-bool RenameByHandle(HANDLE handle, const std::wstring& destination, bool replace);
-// Deletes the handle's file (it must have delete access); it goes when the
-// last handle to it closes.
-bool DeleteByHandle(HANDLE handle);
 // Sets last-write time and attributes (only the settable ones; none gives
 // FILE_ATTRIBUTE_NORMAL) on an open handle; a null time leaves it.
 bool SetTimeAndAttributes(HANDLE handle, const FILETIME* lastWrite, DWORD attributes);
-// A temporary file that will not be kept: its attributes cleared (a read-only
-// file could not be deleted), deleted through its own handle and closed.
-void DiscardTemporary(TemporaryFile& temp);
-// Deletes a file at a full path only when it is a plain file of its folder;
-// a link (whose deletion here would remove its target) is refused.
-bool DeletePlainFile(const std::wstring& fullPath);
-
